@@ -31,4 +31,6 @@ IDirect3D9* Direct3DCreate9(UINT sdkVersion) {
     return new Direct3D9;
 }
 
-void SetGlDeviceFactory(GlDeviceFactory factory) { glFactory = factory; }
+void SetGlDeviceFactory(GlDeviceFactory factory) {
+    glFactory = factory;
+}

@@ -27,8 +27,12 @@ constexpr HRESULT D3DERR_NOTAVAILABLE = static_cast<HRESULT>(0x8876086Au);
 constexpr HRESULT D3DERR_OUTOFVIDEOMEMORY = static_cast<HRESULT>(0x8876017Cu);
 constexpr HRESULT D3DXERR_INVALIDDATA = static_cast<HRESULT>(0x88760B59u);
 
-inline bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-inline bool FAILED(HRESULT hr) { return hr < 0; }
+inline bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+inline bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 constexpr UINT D3D_SDK_VERSION = 32;
 constexpr UINT D3DADAPTER_DEFAULT = 0;
@@ -394,8 +398,7 @@ public:
     virtual HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) = 0;
     // rect null locks the whole level; otherwise pBits points at the rectangle's first
     // texel and Pitch stays the level's row pitch.
-    virtual HRESULT LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect,
-                             DWORD flags) = 0;
+    virtual HRESULT LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) = 0;
     virtual HRESULT UnlockRect(UINT level) = 0;
 };
 
@@ -416,8 +419,8 @@ public:
 
 class IDirect3DDevice9 : public IUnknown {
 public:
-    virtual HRESULT Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR colour,
-                          float z, DWORD stencil) = 0;
+    virtual HRESULT Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR colour, float z,
+                          DWORD stencil) = 0;
     virtual HRESULT BeginScene() = 0;
     virtual HRESULT EndScene() = 0;
     virtual HRESULT Present(const RECT* source, const RECT* dest, HWND window,
@@ -447,8 +450,7 @@ public:
     virtual HRESULT SetFVF(DWORD fvf) = 0;
     virtual HRESULT SetIndices(IDirect3DIndexBuffer9* indices) = 0;
     virtual HRESULT SetTexture(DWORD stage, IDirect3DBaseTexture9* texture) = 0;
-    virtual HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex,
-                                  UINT primitiveCount) = 0;
+    virtual HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) = 0;
     virtual HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT minIndex,
                                          UINT numVertices, UINT startIndex,
                                          UINT primitiveCount) = 0;

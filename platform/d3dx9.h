@@ -28,7 +28,9 @@ struct D3DXVECTOR3 : D3DVECTOR {
     bool operator==(const D3DXVECTOR3& o) const { return x == o.x && y == o.y && z == o.z; }
 };
 
-inline D3DXVECTOR3 operator*(float s, const D3DXVECTOR3& v) { return v * s; }
+inline D3DXVECTOR3 operator*(float s, const D3DXVECTOR3& v) {
+    return v * s;
+}
 
 struct D3DXMATRIX : D3DMATRIX {
     D3DXMATRIX() : D3DMATRIX{} {}
@@ -55,8 +57,7 @@ D3DXVECTOR3* D3DXVec3Normalize(D3DXVECTOR3* out, const D3DXVECTOR3* v);
 float D3DXVec3Length(const D3DXVECTOR3* v);
 float D3DXVec3Dot(const D3DXVECTOR3* a, const D3DXVECTOR3* b);
 D3DXVECTOR3* D3DXVec3Cross(D3DXVECTOR3* out, const D3DXVECTOR3* a, const D3DXVECTOR3* b);
-D3DXVECTOR3* D3DXVec3TransformCoord(D3DXVECTOR3* out, const D3DXVECTOR3* v,
-                                    const D3DXMATRIX* m);
+D3DXVECTOR3* D3DXVec3TransformCoord(D3DXVECTOR3* out, const D3DXVECTOR3* v, const D3DXMATRIX* m);
 
 // Decodes a .bmp, .jpg or .png file into an A8R8G8B8 texture with a full mip chain in the
 // managed pool. Returns D3DXERR_INVALIDDATA for a file that is missing or cannot be decoded.

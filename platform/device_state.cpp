@@ -100,8 +100,7 @@ bool DeviceState::SetStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWOR
     return true;
 }
 
-bool DeviceState::GetStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
-                                DWORD* value) const {
+bool DeviceState::GetStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value) const {
     if (stage >= kMaxTextureStages || type >= kTextureStageStateCount || !value)
         return false;
     *value = stageStates[stage][type];
@@ -115,8 +114,7 @@ bool DeviceState::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD
     return true;
 }
 
-bool DeviceState::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type,
-                                  DWORD* value) const {
+bool DeviceState::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) const {
     if (sampler >= kMaxSamplers || type >= kSamplerStateCount || !value)
         return false;
     *value = samplerStates[sampler][type];

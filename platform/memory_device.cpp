@@ -16,7 +16,9 @@ bool DeviceFailures::Trip(bool& flag, int& after) {
 }
 
 namespace {
-bool TripPlain(bool flag) { return flag; }
+bool TripPlain(bool flag) {
+    return flag;
+}
 
 HRESULT LockRange(std::vector<uint8_t>& data, bool& locked, int& count, UINT& lastOffset,
                   UINT& lastSize, bool fail, UINT offset, UINT size, void** out) {
@@ -117,8 +119,7 @@ HRESULT MemoryTexture::LockRect(UINT level, D3DLOCKED_RECT* out, const RECT* rec
     Level& l = levels[level];
     if (l.locked)
         return D3DERR_INVALIDCALL;
-    RECT r = rect ? *rect
-                  : RECT{0, 0, static_cast<LONG>(l.width), static_cast<LONG>(l.height)};
+    RECT r = rect ? *rect : RECT{0, 0, static_cast<LONG>(l.width), static_cast<LONG>(l.height)};
     if (r.left < 0 || r.top < 0 || r.right > static_cast<LONG>(l.width) ||
         r.bottom > static_cast<LONG>(l.height) || r.left >= r.right || r.top >= r.bottom)
         return D3DERR_INVALIDCALL;
@@ -173,8 +174,8 @@ std::vector<DeviceCall> MemoryDevice::Calls(DeviceOp op) const {
     return out;
 }
 
-HRESULT MemoryDevice::Clear(DWORD count, const D3DRECT*, DWORD flags, D3DCOLOR colour,
-                            float z, DWORD stencil) {
+HRESULT MemoryDevice::Clear(DWORD count, const D3DRECT*, DWORD flags, D3DCOLOR colour, float z,
+                            DWORD stencil) {
     DWORD zBits;
     std::memcpy(&zBits, &z, 4);
     Record(DeviceOp::Clear, {count, flags, colour, zBits, stencil});
@@ -335,19 +336,17 @@ void NoteDrawState(DeviceCall& c, const DeviceState& s) {
 }
 } // namespace
 
-HRESULT MemoryDevice::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex,
-                                    UINT primitiveCount) {
+HRESULT MemoryDevice::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) {
     NoteDrawState(Record(DeviceOp::DrawPrimitive, {type, startVertex, primitiveCount}), state);
     return D3D_OK;
 }
 
-HRESULT MemoryDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex,
-                                           UINT minIndex, UINT numVertices, UINT startIndex,
-                                           UINT primitiveCount) {
-    NoteDrawState(Record(DeviceOp::DrawIndexedPrimitive,
-                         {type, static_cast<DWORD>(baseVertex), minIndex, numVertices,
-                          startIndex, primitiveCount}),
-                  state);
+HRESULT MemoryDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT minIndex,
+                                           UINT numVertices, UINT startIndex, UINT primitiveCount) {
+    NoteDrawState(
+        Record(DeviceOp::DrawIndexedPrimitive, {type, static_cast<DWORD>(baseVertex), minIndex,
+                                                numVertices, startIndex, primitiveCount}),
+        state);
     return D3D_OK;
 }
 
@@ -364,8 +363,8 @@ HRESULT MemoryDevice::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3
     return D3D_OK;
 }
 
-HRESULT MemoryDevice::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format,
-                                        D3DPOOL pool, IDirect3DIndexBuffer9** buffer, HANDLE*) {
+HRESULT MemoryDevice::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                        IDirect3DIndexBuffer9** buffer, HANDLE*) {
     Record(DeviceOp::CreateIndexBuffer, {length, usage, format, pool});
     if (!buffer)
         return D3DERR_INVALIDCALL;
@@ -377,8 +376,8 @@ HRESULT MemoryDevice::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT form
 }
 
 HRESULT MemoryDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage,
-                                    D3DFORMAT format, D3DPOOL pool,
-                                    IDirect3DTexture9** texture, HANDLE*) {
+                                    D3DFORMAT format, D3DPOOL pool, IDirect3DTexture9** texture,
+                                    HANDLE*) {
     Record(DeviceOp::CreateTexture, {width, height, levels, usage, format, pool});
     if (!texture)
         return D3DERR_INVALIDCALL;

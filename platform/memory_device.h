@@ -78,12 +78,11 @@ private:
 class MemoryTexture : public RefCounted<IDirect3DTexture9> {
 public:
     // levels 0 makes the whole mip chain down to 1 × 1.
-    MemoryTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
-                  D3DPOOL pool, std::shared_ptr<DeviceFailures> failures);
+    MemoryTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                  std::shared_ptr<DeviceFailures> failures);
     DWORD GetLevelCount() override { return static_cast<DWORD>(levels.size()); }
     HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override;
-    HRESULT LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect,
-                     DWORD flags) override;
+    HRESULT LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
     HRESULT UnlockRect(UINT level) override;
 
     struct Level {
@@ -134,12 +133,12 @@ struct DeviceCall {
     DeviceOp op;
     DWORD args[6];
     const void* object;
-    D3DMATRIX matrix;       // SetTransform
-    D3DMATERIAL9 material;  // SetMaterial, and the material in force at a draw
-    DWORD fillMode;         // draws
-    DWORD alphaBlend;       // draws
-    DWORD fvf;              // draws
-    const void* stream;     // draws
+    D3DMATRIX matrix;             // SetTransform
+    D3DMATERIAL9 material;        // SetMaterial, and the material in force at a draw
+    DWORD fillMode;               // draws
+    DWORD alphaBlend;             // draws
+    DWORD fvf;                    // draws
+    const void* stream;           // draws
     const void* stageTextures[2]; // draws
 };
 
@@ -155,10 +154,8 @@ public:
                     const RGNDATA* dirty) override;
     HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD value) override;
     HRESULT GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) override;
-    HRESULT SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
-                                 DWORD value) override;
-    HRESULT GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
-                                 DWORD* value) override;
+    HRESULT SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) override;
+    HRESULT GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value) override;
     HRESULT SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) override;
     HRESULT GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) override;
     HRESULT SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) override;
@@ -176,11 +173,9 @@ public:
     HRESULT SetFVF(DWORD fvf) override;
     HRESULT SetIndices(IDirect3DIndexBuffer9* indices) override;
     HRESULT SetTexture(DWORD stage, IDirect3DBaseTexture9* texture) override;
-    HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex,
-                          UINT primitiveCount) override;
+    HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) override;
     HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT minIndex,
-                                 UINT numVertices, UINT startIndex,
-                                 UINT primitiveCount) override;
+                                 UINT numVertices, UINT startIndex, UINT primitiveCount) override;
     HRESULT CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
                                IDirect3DVertexBuffer9** buffer, HANDLE* shared) override;
     HRESULT CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,

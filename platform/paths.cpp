@@ -53,8 +53,7 @@ std::wstring Utf8ToWide(const std::string& utf8) {
         }
         bool ok = true;
         for (int k = 1; k <= extra; ++k) {
-            if (i + k >= utf8.size() ||
-                (static_cast<unsigned char>(utf8[i + k]) & 0xC0) != 0x80) {
+            if (i + k >= utf8.size() || (static_cast<unsigned char>(utf8[i + k]) & 0xC0) != 0x80) {
                 ok = false;
                 break;
             }

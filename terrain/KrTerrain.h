@@ -1,0 +1,145 @@
+// The editable height field: a regular grid of vertices on the x–z plane, y up, with its
+// device buffers, master vertex array, quadtree, textures and splatting layers.
+#pragma once
+
+#include "KrCamera.h"
+#include "KrFrustum.h"
+#include "KrNode.h"
+#include "d3d9.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Sides above this many vertices are refused everywhere a terrain is made: creation, file
+// load and the new terrain dialog. 4097² vertices already take 512 MiB of vertex data.
+constexpr int32_t kMaxTerrainSide = 4097;
+
+constexpr int32_t ALPHA_MAP_SIZE = 1024;
+constexpr int32_t kBrushOutlinePoints = 720;
+
+// One grid vertex: the device's vertex format, the master array's record and the file's.
+struct KrTerrainVertex {
+    float x, y, z;
+    float nx, ny, nz;
+    float u, v;
+};
+static_assert(sizeof(KrTerrainVertex) == 32, "the vertex record is the device's 32-byte stride");
+constexpr DWORD kTerrainFvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1;
+
+struct KrTerrainInfo {
+    int32_t vertsPerRow;
+    int32_t vertsPerCol;
+    int32_t cellsPerRow;
+    int32_t cellsPerCol;
+    int32_t worldWidth;
+    int32_t worldDepth;
+    int32_t numVertices;
+    int32_t numTriangles;
+    float cellSpacingX;
+    float cellSpacingY;
+    float cellSpacingZ;
+
+    void InitInfo(int32_t vertsPerRow, int32_t vertsPerCol, float cellSpacingX, float cellSpacingY,
+                  float cellSpacingZ);
+};
+
+// A texture owned by the list that holds it.
+struct KrTextureEntry {
+    IDirect3DTexture9* texture = nullptr;
+};
+
+struct KrSplatLayer {
+    float mappingScale;
+    int32_t textureIndex;
+};
+
+class KrQuadTree;
+
+class KrTerrain : public KrNode {
+public:
+    KrTerrain();
+    ~KrTerrain() override;
+
+    // Grid and vertex data.
+    bool Create(int32_t width, int32_t depth, int32_t cellSpacing);
+    bool BuildVertices();
+    bool UpdateNormals(const int32_t* triangles);
+
+    // MapVertexData file. On failure the reason goes to *error (if given); a failed save
+    // leaves any existing file untouched, a failed load leaves the terrain untouched.
+    bool SaveMapVertexData(const char* path, std::string* error = nullptr) const;
+    bool LoadMapVertexData(const char* path, std::string* error = nullptr);
+
+    // Height brush.
+    void ApplyHeightBrush();
+    bool UpdateBrushOutline(KrPickRay* pick);
+
+    // Picking.
+    bool PickTerrain(const int32_t* triangles);
+    static bool IntersectTriangle(KrPickRay* ray, const D3DXVECTOR3& v0, const D3DXVECTOR3& v1,
+                                  const D3DXVECTOR3& v2);
+    void WorldToCell(float x, float z, int32_t* column, int32_t* row) const;
+    float GetHeight(float x, float z) const;
+
+    // Per-frame update and drawing.
+    void Update() override;
+    bool UpdateTerrain(D3DXMATRIX view, D3DXMATRIX projection);
+    bool BuildFullIndexList(int32_t* triangles);
+    void Render() override;
+
+    // Textures and splatting.
+    bool AddTexture(const wchar_t* path, std::string* error = nullptr);
+    bool RemoveTexture(int32_t index);
+    bool AddSplatLayer(int32_t textureIndex);
+    bool AddAlphaMap();
+    bool RemoveAlphaMap(int32_t index);
+    bool RemoveSplatLayer(int32_t index);
+    bool SwapSplatLayers(int32_t a, int32_t b);
+    bool PaintSplat(KrPickRay* pick, int32_t layer);
+
+    int32_t fillMode = D3DFILL_SOLID;
+    IDirect3DVertexBuffer9* brushOutlineBuffer = nullptr;
+    IDirect3DVertexBuffer9* vertexBuffer = nullptr;
+    IDirect3DIndexBuffer9* indexBuffer = nullptr;
+    IDirect3DDevice9* device = nullptr; // borrowed from KrRenderer
+    KrTerrainVertex* vertices = nullptr;
+
+    int32_t splatCentreX = 0;
+    int32_t splatCentreY = 0;
+    int32_t selectedLayer = -1;
+    std::vector<KrTextureEntry*> textures;
+    std::vector<KrTextureEntry*> alphaMaps;
+    float baseMappingScale = 1.0f;
+    int32_t baseTexture = 0;
+    std::vector<KrSplatLayer> splatLayers;
+
+    int32_t visibleTriangleCount = 0;
+    int32_t quadTreeEnabled = 0;
+    KrFrustum frustum{};
+    KrQuadTree* quadTree = nullptr;
+    KrTerrainInfo info{};
+    bool editing = false;
+    int32_t activeTool = 0; // 0 height brush, 1 splat painting, 2 none
+    int32_t brushMode = 0;  // 0 raise, 1 lower, 2 flatten
+    int32_t paintMode = 1;  // 1 draw, 0 erase
+    int32_t bigRadius = 100;
+    int32_t smallRadius = 50;
+    float splatInnerRadius = 0.0f;
+    float strength = 0.1f;
+    float lodThreshold = 0.001f;
+    KrPickRay* pickRay = nullptr; // borrowed from the view
+
+    // Whether this frame's picking hit a listed triangle; the tools and the outline act
+    // only then, so a ray that misses never edits at a stale point.
+    bool pickHit = false;
+
+private:
+    // The quadtree size rule: rebuilds or drops the tree for the current grid.
+    void ApplyQuadTreeRule();
+    void ReleaseSplatting();
+};
+
+// Whether a W × D grid with this spacing can be made (2 to kMaxTerrainSide a side, a
+// finite spacing above zero).
+bool IsValidTerrainSize(int32_t width, int32_t depth, float spacing);

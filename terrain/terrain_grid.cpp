@@ -1,0 +1,205 @@
+// The grid itself: its description, a flat layout, the normals and the lifetime of the
+// buffers.
+#include "KrQuadTree.h"
+#include "KrTerrain.h"
+#include "d3dx9.h"
+
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+bool IsPowerOfTwoAtLeast2(int32_t n) {
+    return n >= 2 && (n & (n - 1)) == 0;
+}
+
+template <class T> void ReleaseAndClear(T*& object) {
+    if (object) {
+        object->Release();
+        object = nullptr;
+    }
+}
+
+} // namespace
+
+bool IsValidTerrainSize(int32_t width, int32_t depth, float spacing) {
+    return width >= 2 && depth >= 2 && width <= kMaxTerrainSide && depth <= kMaxTerrainSide &&
+           std::isfinite(spacing) && spacing > 0.0f;
+}
+
+void KrTerrainInfo::InitInfo(int32_t w, int32_t d, float sx, float sy, float sz) {
+    cellSpacingX = sx;
+    cellSpacingY = sy;
+    cellSpacingZ = sz;
+    vertsPerRow = w;
+    vertsPerCol = d;
+    cellsPerRow = w - 1;
+    cellsPerCol = d - 1;
+    worldWidth = static_cast<int32_t>(static_cast<float>(w) * sx);
+    worldDepth = static_cast<int32_t>(static_cast<float>(d) * sz);
+    numTriangles = 2 * (d - 1) * (w - 1);
+    numVertices = w * d;
+}
+
+KrTerrain::KrTerrain() = default;
+
+KrTerrain::~KrTerrain() {
+    device = nullptr;
+    pickRay = nullptr;
+    ReleaseSplatting();
+    ReleaseAndClear(brushOutlineBuffer);
+    ReleaseAndClear(vertexBuffer);
+    ReleaseAndClear(indexBuffer);
+    delete[] vertices;
+    vertices = nullptr;
+    delete quadTree;
+    quadTree = nullptr;
+}
+
+void KrTerrain::ReleaseSplatting() {
+    for (auto* list : {&textures, &alphaMaps}) {
+        for (KrTextureEntry* entry : *list) {
+            if (entry)
+                ReleaseAndClear(entry->texture);
+            delete entry;
+        }
+        list->clear();
+    }
+    splatLayers.clear();
+}
+
+// A size that cannot make a grid is refused before anything changes, so the terrain keeps
+// what it had (or stays empty and draws nothing). A device failure part way leaves the
+// previous grid in place too, since every buffer is made before the old one goes.
+bool KrTerrain::Create(int32_t width, int32_t depth, int32_t cellSpacing) {
+    const float s = static_cast<float>(cellSpacing);
+    if (!device || !IsValidTerrainSize(width, depth, s))
+        return false;
+
+    const KrTerrainInfo previous = info;
+    info.InitInfo(width, depth, s, s, s);
+
+    IDirect3DIndexBuffer9* newIndices = nullptr;
+    if (FAILED(device->CreateIndexBuffer(static_cast<UINT>(info.numTriangles) * 12, 0,
+                                         D3DFMT_INDEX32, D3DPOOL_DEFAULT, &newIndices, nullptr))) {
+        info = previous;
+        return false;
+    }
+    if (!BuildVertices()) {
+        newIndices->Release();
+        info = previous;
+        return false;
+    }
+    ReleaseAndClear(indexBuffer);
+    indexBuffer = newIndices;
+    visibleTriangleCount = 0;
+
+    if (!brushOutlineBuffer &&
+        FAILED(device->CreateVertexBuffer(kBrushOutlinePoints * 12, 0, D3DFVF_XYZ, D3DPOOL_DEFAULT,
+                                          &brushOutlineBuffer, nullptr)))
+        return false;
+    return true;
+}
+
+bool KrTerrain::BuildVertices() {
+    if (!device)
+        return false;
+    const int32_t w = info.vertsPerRow;
+    const int32_t d = info.vertsPerCol;
+    const UINT bytes = static_cast<UINT>(info.numVertices) * sizeof(KrTerrainVertex);
+
+    IDirect3DVertexBuffer9* buffer = nullptr;
+    if (FAILED(
+            device->CreateVertexBuffer(bytes, 0, kTerrainFvf, D3DPOOL_DEFAULT, &buffer, nullptr)))
+        return false;
+    void* locked = nullptr;
+    if (FAILED(buffer->Lock(0, bytes, &locked, 0))) {
+        buffer->Release();
+        return false;
+    }
+
+    auto* array = new KrTerrainVertex[static_cast<size_t>(info.numVertices)];
+    auto* out = static_cast<KrTerrainVertex*>(locked);
+    const float halfW = static_cast<float>(w) * 0.5f;
+    const float halfD = static_cast<float>(d) * 0.5f;
+    for (int32_t i = 0; i < d; ++i) {
+        for (int32_t j = 0; j < w; ++j) {
+            KrTerrainVertex v;
+            v.x = (static_cast<float>(j) - halfW) * info.cellSpacingX;
+            v.y = 0.0f;
+            v.z = -(static_cast<float>(i) - halfD) * info.cellSpacingZ;
+            D3DXVECTOR3 normal(v.x, 0.0f, v.z);
+            D3DXVec3Normalize(&normal, &normal);
+            v.nx = normal.x;
+            v.ny = normal.y;
+            v.nz = normal.z;
+            v.u = static_cast<float>(j) / static_cast<float>(w - 1);
+            v.v = static_cast<float>(i) / static_cast<float>(d - 1);
+            const size_t index = static_cast<size_t>(i) * static_cast<size_t>(w) + j;
+            out[index] = v;
+            array[index] = v;
+        }
+    }
+    buffer->Unlock();
+
+    ReleaseAndClear(vertexBuffer);
+    vertexBuffer = buffer;
+    delete[] vertices;
+    vertices = array;
+    ApplyQuadTreeRule();
+    return true;
+}
+
+void KrTerrain::ApplyQuadTreeRule() {
+    quadTreeEnabled =
+        IsPowerOfTwoAtLeast2(info.vertsPerRow - 1) && IsPowerOfTwoAtLeast2(info.vertsPerCol - 1);
+    delete quadTree;
+    quadTree = nullptr;
+    if (!quadTreeEnabled)
+        return;
+    quadTree = new KrQuadTree(info.vertsPerRow, info.vertsPerCol);
+    quadTree->Build(vertices);
+    quadTree->LinkNeighbours(quadTree, vertices, quadTree->corners[CornerTR] + 1);
+}
+
+bool KrTerrain::UpdateNormals(const int32_t* triangles) {
+    if (!vertices || !vertexBuffer)
+        return false;
+    const auto position = [this](int32_t i) {
+        return D3DXVECTOR3(vertices[i].x, vertices[i].y, vertices[i].z);
+    };
+    for (int32_t t = 0; t < visibleTriangleCount; ++t) {
+        const int32_t* tri = triangles + 3 * t;
+        const D3DXVECTOR3 p0 = position(tri[0]);
+        const D3DXVECTOR3 e1 = position(tri[1]) - p0;
+        const D3DXVECTOR3 e2 = position(tri[2]) - p0;
+        D3DXVECTOR3 face(e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z,
+                         e1.x * e2.y - e1.y * e2.x);
+        D3DXVec3Normalize(&face, &face);
+        for (int k = 0; k < 3; ++k) {
+            KrTerrainVertex& v = vertices[tri[k]];
+            v.nx += face.x;
+            v.ny += face.y;
+            v.nz += face.z;
+        }
+    }
+    for (int32_t t = 0; t < visibleTriangleCount; ++t) {
+        for (int k = 0; k < 3; ++k) {
+            KrTerrainVertex& v = vertices[triangles[3 * t + k]];
+            D3DXVECTOR3 n(v.nx, v.ny, v.nz);
+            D3DXVec3Normalize(&n, &n);
+            v.nx = n.x;
+            v.ny = n.y;
+            v.nz = n.z;
+        }
+    }
+
+    const UINT bytes = static_cast<UINT>(info.numVertices) * sizeof(KrTerrainVertex);
+    void* locked = nullptr;
+    if (FAILED(vertexBuffer->Lock(0, bytes, &locked, 0)))
+        return false;
+    std::memcpy(locked, vertices, bytes);
+    vertexBuffer->Unlock();
+    return true;
+}

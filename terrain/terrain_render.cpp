@@ -1,0 +1,4 @@
+// Placeholder until drawing lands.
+#include "KrTerrain.h"
+
+void KrTerrain::Render() {}
