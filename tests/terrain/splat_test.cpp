@@ -1,0 +1,269 @@
+#include "paths.h"
+#include "terrain_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// 129 × 129 with spacing 10, one texture, one layer selected, a hit at the centre.
+struct SplatTerrain : MemoryTerrain {
+    SplatTerrain() {
+        EXPECT_TRUE(terrain.Create(129, 129, 10));
+        AddTexture();
+        EXPECT_TRUE(terrain.AddSplatLayer(0));
+        terrain.selectedLayer = 0;
+        terrain.pickRay = &ray;
+        terrain.pickHit = true;
+    }
+    IDirect3DTexture9* AddTexture() {
+        IDirect3DTexture9* texture = nullptr;
+        device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr);
+        terrain.textures.push_back(new KrTextureEntry{texture});
+        return texture;
+    }
+    MemoryTexture* Map(size_t layer = 0) const {
+        return static_cast<MemoryTexture*>(terrain.alphaMaps.at(layer)->texture);
+    }
+    // The coverage of a texel, checking that all four bytes carry it.
+    int Cover(int x, int y, size_t layer = 0) const {
+        const uint32_t v = Map(layer)->Texel(0, x, y);
+        EXPECT_EQ(v, (v & 0xFFu) * 0x01010101u) << x << "," << y;
+        return static_cast<int>(v & 0xFFu);
+    }
+    void SetCover(int x, int y, uint32_t a, size_t layer = 0) {
+        MemoryTexture::Level& l = Map(layer)->levels[0];
+        const uint32_t v = a * 0x01010101u;
+        std::memcpy(l.bits.data() + y * l.pitch + 4 * x, &v, 4);
+    }
+    bool Paint(float x, float z) {
+        ray.hitPoint = D3DXVECTOR3(x, 0, z);
+        return terrain.PaintSplat(&ray, terrain.selectedLayer);
+    }
+    KrPickRay ray;
+};
+
+TEST(SplatPaint, RadiusHundredAtTheCentre) {
+    SplatTerrain m;
+    m.SetCover(552, 300, 1); // outside the brush rectangle
+    m.SetCover(552, 512, 200);
+    ASSERT_TRUE(m.Paint(0, 0));
+    EXPECT_EQ(m.terrain.splatCentreX, 512);
+    EXPECT_EQ(m.terrain.splatCentreY, 512);
+    EXPECT_EQ(m.Map()->Texel(0, 512, 512), 0xFFFFFFFFu);
+    EXPECT_EQ(m.Cover(513, 512), 251);
+    EXPECT_EQ(m.Cover(512, 552), 126);
+    EXPECT_EQ(m.Cover(591, 512), 1);
+    EXPECT_EQ(m.Cover(432, 512), 0);
+    EXPECT_EQ(m.Cover(552, 512), 200); // never lowered
+    EXPECT_EQ(m.Cover(552, 300), 1);
+    const RECT lock = m.Map()->levels[0].lastLock;
+    EXPECT_EQ(lock.left, 432);
+    EXPECT_EQ(lock.top, 432);
+    EXPECT_EQ(lock.right, 592);
+    EXPECT_EQ(lock.bottom, 592);
+
+    // Coverage falls off with distance and a second step does not add up.
+    for (int y = 513; y <= 600; ++y)
+        EXPECT_LE(m.Cover(512, y), m.Cover(512, y - 1)) << y;
+    const std::vector<uint8_t> before = m.Map()->levels[0].bits;
+    ASSERT_TRUE(m.Paint(0, 0));
+    EXPECT_TRUE(m.Map()->levels[0].bits == before);
+}
+
+TEST(SplatPaint, InnerRadiusAndErase) {
+    SplatTerrain m;
+    m.terrain.bigRadius = 150;
+    m.terrain.splatInnerRadius = 37.5f;
+    m.SetCover(631, 512, 7);
+    ASSERT_TRUE(m.Paint(0, 0));
+    EXPECT_EQ(m.Cover(541, 512), 255);
+    EXPECT_EQ(m.Cover(542, 512), 254);
+    EXPECT_EQ(m.Cover(631, 512), 7);
+
+    // Erase clears everything within R, the inner radius playing no part.
+    const int beyond = m.Cover(593, 512);
+    EXPECT_GT(beyond, 0);
+    m.terrain.bigRadius = 100;
+    m.terrain.paintMode = 0;
+    m.SetCover(591, 591, 50); // in the rectangle but beyond R
+    ASSERT_TRUE(m.Paint(0, 0));
+    EXPECT_EQ(m.Cover(512, 512), 0);
+    EXPECT_EQ(m.Cover(591, 512), 0);
+    EXPECT_EQ(m.Cover(591, 591), 50);
+    EXPECT_EQ(m.Cover(593, 512), beyond); // beyond the rectangle
+}
+
+TEST(SplatPaint, EdgesOfTheMap) {
+    SplatTerrain m;
+    ASSERT_TRUE(m.Paint(-645, 645)); // top-left corner: a quarter disc
+    EXPECT_EQ(m.terrain.splatCentreX, 0);
+    EXPECT_EQ(m.terrain.splatCentreY, 0);
+    EXPECT_EQ(m.Cover(0, 0), 255);
+    EXPECT_EQ(m.Cover(79, 0), 1);
+    EXPECT_EQ(m.Cover(0, 79), 1);
+    const RECT corner = m.Map()->levels[0].lastLock;
+    EXPECT_EQ(corner.left, 0);
+    EXPECT_EQ(corner.right, 80);
+    EXPECT_EQ(corner.bottom, 80);
+
+    // At the +x edge the centre lands a cell short of the map's last column.
+    ASSERT_TRUE(m.Paint(635, 0));
+    EXPECT_EQ(m.terrain.splatCentreX, 1016);
+    EXPECT_EQ(m.Cover(1016, 512), 255);
+    EXPECT_LT(m.Cover(1023, 512), 255);
+    EXPECT_EQ(m.Map()->levels[0].lastLock.right, 1024);
+
+    // The small offsets tip a centre just short of a texel onto it.
+    ASSERT_TRUE(m.Paint(112, -112));
+    EXPECT_EQ(m.terrain.splatCentreX, 601);
+    EXPECT_EQ(m.terrain.splatCentreY, 601);
+
+    // The texel size comes from the width alone, so on a half-depth terrain the brush
+    // spans as many rows as columns.
+    ASSERT_TRUE(m.terrain.Create(129, 65, 10));
+    ASSERT_TRUE(m.Paint(0, 0));
+    const RECT half = m.Map()->levels[0].lastLock;
+    EXPECT_EQ(half.top, 432);
+    EXPECT_EQ(half.bottom, 592);
+}
+
+TEST(SplatPaint, RefusedWithoutHitLayerOrLock) {
+    SplatTerrain m;
+    m.terrain.pickHit = false; // a miss never paints at a stale point
+    EXPECT_FALSE(m.Paint(0, 0));
+    EXPECT_EQ(m.Cover(512, 512), 0);
+    m.terrain.pickHit = true;
+    EXPECT_FALSE(m.terrain.PaintSplat(&m.ray, -1));
+    EXPECT_FALSE(m.terrain.PaintSplat(&m.ray, 1));
+    m.device->failures->lockRect = true;
+    EXPECT_FALSE(m.Paint(0, 0));
+    m.device->failures->lockRect = false;
+    m.device->failures->unlockRect = true;
+    EXPECT_FALSE(m.Paint(0, 0));
+    m.device->failures->unlockRect = false;
+    ASSERT_TRUE(m.terrain.RemoveSplatLayer(0));
+    EXPECT_EQ(m.terrain.selectedLayer, -1);
+    EXPECT_FALSE(m.Paint(0, 0));
+}
+
+TEST(SplatLayers, AddRemoveAndSwap) {
+    SplatTerrain m;
+    KrTerrain& t = m.terrain;
+    const auto create = m.device->Calls(DeviceOp::CreateTexture).back();
+    const DWORD expected[6] = {1024, 1024, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED};
+    EXPECT_TRUE(std::equal(expected, expected + 6, create.args));
+
+    m.AddTexture();
+    EXPECT_FALSE(t.AddSplatLayer(-1));
+    EXPECT_FALSE(t.AddSplatLayer(2));
+    ASSERT_TRUE(t.AddSplatLayer(1));
+    ASSERT_TRUE(t.AddSplatLayer(0));
+    ASSERT_EQ(t.alphaMaps.size(), 3u);
+
+    // A layer whose alpha map cannot be made is taken back.
+    m.device->failures->createTexture = true;
+    EXPECT_FALSE(t.AddSplatLayer(0));
+    m.device->failures->createTexture = false;
+    m.device->failures->lockRect = true;
+    EXPECT_FALSE(t.AddSplatLayer(0));
+    m.device->failures->lockRect = false;
+    EXPECT_EQ(t.splatLayers.size(), 3u);
+    EXPECT_EQ(t.alphaMaps.size(), 3u);
+
+    // Swapping exchanges textures and coverage; painting follows the index.
+    ASSERT_TRUE(m.Paint(0, 0));
+    IDirect3DTexture9* painted = t.alphaMaps[0]->texture;
+    IDirect3DTexture9* second = t.alphaMaps[1]->texture;
+    ASSERT_TRUE(t.SwapSplatLayers(0, 1));
+    EXPECT_EQ(t.splatLayers[0].textureIndex, 1);
+    EXPECT_EQ(t.splatLayers[1].textureIndex, 0);
+    EXPECT_EQ(t.alphaMaps[1]->texture, painted);
+    EXPECT_EQ(t.selectedLayer, 0);
+    EXPECT_EQ(m.Cover(512, 512, 1), 255);
+    m.ray.hitPoint = D3DXVECTOR3(-645, 0, 645);
+    ASSERT_TRUE(t.PaintSplat(&m.ray, t.selectedLayer));
+    EXPECT_EQ(m.Cover(0, 0, 0), 255);
+    EXPECT_FALSE(t.SwapSplatLayers(0, 3));
+    EXPECT_FALSE(t.SwapSplatLayers(-1, 0));
+
+    t.selectedLayer = 2;
+    EXPECT_FALSE(t.RemoveSplatLayer(3));
+    EXPECT_FALSE(t.RemoveSplatLayer(-1));
+    ASSERT_TRUE(t.RemoveSplatLayer(0));
+    EXPECT_EQ(t.selectedLayer, -1);
+    ASSERT_EQ(t.alphaMaps.size(), 2u);
+    EXPECT_EQ(t.alphaMaps[0]->texture, painted);
+    EXPECT_NE(t.alphaMaps[1]->texture, second);
+    EXPECT_FALSE(t.RemoveAlphaMap(2));
+}
+
+// Removing a texture keeps every other layer and the base on the texture it showed.
+TEST(SplatTextures, RemovalKeepsOthersOnTheirTextures) {
+    SplatTerrain m;
+    KrTerrain& t = m.terrain;
+    IDirect3DTexture9* t0 = t.textures[0]->texture;
+    m.AddTexture();
+    IDirect3DTexture9* t2 = m.AddTexture();
+    ASSERT_TRUE(t.AddSplatLayer(1));
+    ASSERT_TRUE(t.AddSplatLayer(2));
+    t.baseTexture = 2;
+
+    EXPECT_FALSE(t.RemoveTexture(3));
+    EXPECT_FALSE(t.RemoveTexture(-1));
+    ASSERT_TRUE(t.RemoveTexture(1));
+    ASSERT_EQ(t.textures.size(), 2u);
+    EXPECT_EQ(t.splatLayers[0].textureIndex, 0);
+    EXPECT_EQ(t.splatLayers[1].textureIndex, -1);
+    EXPECT_EQ(t.splatLayers[2].textureIndex, 1);
+    EXPECT_EQ(t.baseTexture, 1);
+    EXPECT_EQ(t.textures[1]->texture, t2);
+
+    t.visibleTriangleCount = 10;
+    m.device->ClearLog();
+    t.Render();
+    const auto draws = m.device->Calls(DeviceOp::DrawIndexedPrimitive);
+    ASSERT_EQ(draws.size(), 3u); // the base and the two layers that kept a texture
+    EXPECT_EQ(draws[0].stageTextures[0], t2);
+    EXPECT_EQ(draws[1].stageTextures[1], t0);
+    EXPECT_EQ(draws[2].stageTextures[1], t2);
+    EXPECT_EQ(draws[2].stageTextures[0], t.alphaMaps[2]->texture);
+
+    // The base on the last texture falls back to the new last; none left gives -1.
+    ASSERT_TRUE(t.RemoveTexture(1));
+    EXPECT_EQ(t.baseTexture, 0);
+    EXPECT_EQ(t.splatLayers[2].textureIndex, -1);
+    ASSERT_TRUE(t.RemoveTexture(0));
+    EXPECT_EQ(t.baseTexture, -1);
+    EXPECT_EQ(t.splatLayers[0].textureIndex, -1);
+    EXPECT_FALSE(t.AddSplatLayer(0));
+}
+
+TEST(SplatTextures, AddTextureFromFiles) {
+    MemoryTerrain m;
+    KrTerrain& t = m.terrain;
+    const auto image = [](const char* name) {
+        return Utf8ToWide(std::string(VELDMARK_TEST_DATA "/images/") + name);
+    };
+    std::string error;
+    EXPECT_FALSE(t.AddTexture(image("no-such-file.png").c_str(), &error));
+    EXPECT_NE(error.find("no-such-file.png"), std::string::npos) << error;
+    ASSERT_TRUE(t.AddTexture(image("grass.jpg").c_str(), &error)) << error;
+    ASSERT_TRUE(t.AddTexture(image("sand-37x23.bmp").c_str(), &error)) << error;
+    EXPECT_EQ(t.baseTexture, 1);
+    error.clear();
+    EXPECT_FALSE(t.AddTexture(image("garbage.png").c_str(), &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(t.textures.size(), 2u);
+    EXPECT_EQ(t.baseTexture, 1);
+
+    KrTerrain alone; // no device yet
+    EXPECT_FALSE(alone.AddTexture(image("grass.jpg").c_str(), &error));
+    EXPECT_TRUE(alone.textures.empty());
+}
+
+} // namespace
