@@ -33,6 +33,22 @@ DeviceState StateBefore(const MemoryDevice& device, size_t end) {
     return s;
 }
 
+struct Expected {
+    DWORD unit, type, value;
+};
+void ExpectStages(const DeviceState& s, std::initializer_list<Expected> list) {
+    for (const Expected& e : list)
+        EXPECT_EQ(s.stageStates[e.unit][e.type], e.value) << "stage " << e.unit << " " << e.type;
+}
+void ExpectSamplers(const DeviceState& s, std::initializer_list<Expected> list) {
+    for (const Expected& e : list)
+        EXPECT_EQ(s.samplerStates[e.unit][e.type], e.value)
+            << "sampler " << e.unit << " " << e.type;
+}
+bool SameMatrix(const D3DMATRIX& a, const D3DMATRIX& b) {
+    return std::equal(&a.m[0][0], &a.m[0][0] + 16, &b.m[0][0]);
+}
+
 std::vector<size_t> IndexedDraws(const MemoryDevice& device) {
     std::vector<size_t> out;
     for (size_t i = 0; i < device.log.size(); ++i)
@@ -73,56 +89,54 @@ TEST(TerrainRender, SolidFrameWithOneLayer) {
     D3DXMATRIX twice, fourTimes;
     D3DXMatrixScaling(&twice, 2, 2, 1);
     D3DXMatrixScaling(&fourTimes, 4, 4, 1);
-    const auto sameMatrix = [](const D3DMATRIX& a, const D3DMATRIX& b) {
-        return std::equal(&a.m[0][0], &a.m[0][0] + 16, &b.m[0][0]);
-    };
 
     const DeviceCall& base = m.device->log[draws[0]];
     EXPECT_EQ(base.stageTextures[0], baseTexture);
     EXPECT_EQ(base.alphaBlend, static_cast<DWORD>(FALSE));
     const DeviceState b = StateBefore(*m.device, draws[0]);
-    EXPECT_EQ(b.Tss(0, D3DTSS_COLOROP), D3DTOP_MODULATE);
-    EXPECT_EQ(b.Tss(0, D3DTSS_COLORARG1), D3DTA_TEXTURE);
-    EXPECT_EQ(b.Tss(0, D3DTSS_TEXTURETRANSFORMFLAGS), D3DTTFF_COUNT2);
-    EXPECT_EQ(b.Samp(0, D3DSAMP_ADDRESSU), D3DTADDRESS_WRAP);
-    EXPECT_EQ(b.Samp(0, D3DSAMP_ADDRESSV), D3DTADDRESS_WRAP);
-    EXPECT_EQ(b.Samp(0, D3DSAMP_MIPFILTER), D3DTEXF_LINEAR);
-    EXPECT_TRUE(sameMatrix(b.Transform(D3DTS_TEXTURE0), twice));
+    ExpectStages(b, {{0, D3DTSS_COLOROP, D3DTOP_MODULATE},
+                     {0, D3DTSS_COLORARG1, D3DTA_TEXTURE},
+                     {0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2}});
+    ExpectSamplers(b, {{0, D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP},
+                       {0, D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP},
+                       {0, D3DSAMP_MIPFILTER, D3DTEXF_LINEAR}});
+    EXPECT_TRUE(SameMatrix(b.Transform(D3DTS_TEXTURE0), twice));
 
     const DeviceCall& layer = m.device->log[draws[1]];
     EXPECT_EQ(layer.alphaBlend, static_cast<DWORD>(TRUE));
     EXPECT_EQ(layer.stageTextures[0], t.alphaMaps[0]->texture);
     EXPECT_EQ(layer.stageTextures[1], layerTexture);
     const DeviceState l = StateBefore(*m.device, draws[1]);
-    EXPECT_EQ(l.Tss(0, D3DTSS_COLOROP), D3DTOP_MODULATE);
-    EXPECT_EQ(l.Tss(0, D3DTSS_ALPHAOP), D3DTOP_MODULATE);
-    EXPECT_EQ(l.Tss(0, D3DTSS_ALPHAARG1), D3DTA_TEXTURE);
-    EXPECT_EQ(l.Tss(0, D3DTSS_TEXTURETRANSFORMFLAGS), D3DTTFF_DISABLE);
-    EXPECT_EQ(l.Tss(1, D3DTSS_COLOROP), D3DTOP_MODULATE);
-    EXPECT_EQ(l.Tss(1, D3DTSS_COLORARG1), D3DTA_TEXTURE);
-    EXPECT_EQ(l.Tss(1, D3DTSS_ALPHAOP), D3DTOP_MODULATE);
-    EXPECT_EQ(l.Tss(1, D3DTSS_ALPHAARG1), D3DTA_CURRENT);
-    EXPECT_EQ(l.Tss(1, D3DTSS_TEXTURETRANSFORMFLAGS), D3DTTFF_COUNT2);
-    EXPECT_EQ(l.Tss(1, D3DTSS_TEXCOORDINDEX), 0u);
-    EXPECT_EQ(l.Samp(0, D3DSAMP_ADDRESSU), D3DTADDRESS_CLAMP);
-    EXPECT_EQ(l.Samp(0, D3DSAMP_ADDRESSV), D3DTADDRESS_CLAMP);
-    EXPECT_EQ(l.Samp(1, D3DSAMP_ADDRESSU), D3DTADDRESS_WRAP);
-    EXPECT_EQ(l.Samp(1, D3DSAMP_ADDRESSV), D3DTADDRESS_WRAP);
-    for (auto f : {D3DSAMP_MAGFILTER, D3DSAMP_MINFILTER, D3DSAMP_MIPFILTER})
-        EXPECT_EQ(l.Samp(1, f), D3DTEXF_LINEAR);
-    EXPECT_TRUE(sameMatrix(l.Transform(D3DTS_TEXTURE0), fourTimes));
-    EXPECT_TRUE(sameMatrix(l.Transform(D3DTS_TEXTURE1), fourTimes));
+    ExpectStages(l, {{0, D3DTSS_COLOROP, D3DTOP_MODULATE},
+                     {0, D3DTSS_ALPHAOP, D3DTOP_MODULATE},
+                     {0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE},
+                     {0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE},
+                     {1, D3DTSS_COLOROP, D3DTOP_MODULATE},
+                     {1, D3DTSS_COLORARG1, D3DTA_TEXTURE},
+                     {1, D3DTSS_ALPHAOP, D3DTOP_MODULATE},
+                     {1, D3DTSS_ALPHAARG1, D3DTA_CURRENT},
+                     {1, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2},
+                     {1, D3DTSS_TEXCOORDINDEX, 0}});
+    ExpectSamplers(l, {{0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP},
+                       {0, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP},
+                       {1, D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP},
+                       {1, D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP},
+                       {1, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR},
+                       {1, D3DSAMP_MINFILTER, D3DTEXF_LINEAR},
+                       {1, D3DSAMP_MIPFILTER, D3DTEXF_LINEAR}});
+    EXPECT_TRUE(SameMatrix(l.Transform(D3DTS_TEXTURE0), fourTimes));
+    EXPECT_TRUE(SameMatrix(l.Transform(D3DTS_TEXTURE1), fourTimes));
 
     // Left behind: both stages off, blending off, the layer's transforms.
     const DeviceState& after = m.device->state;
-    for (DWORD stage : {0u, 1u}) {
-        EXPECT_EQ(after.Tss(stage, D3DTSS_COLOROP), D3DTOP_DISABLE);
-        EXPECT_EQ(after.Tss(stage, D3DTSS_ALPHAOP), D3DTOP_DISABLE);
-    }
-    EXPECT_EQ(after.Tss(1, D3DTSS_TEXTURETRANSFORMFLAGS), D3DTTFF_DISABLE);
+    ExpectStages(after, {{0, D3DTSS_COLOROP, D3DTOP_DISABLE},
+                         {0, D3DTSS_ALPHAOP, D3DTOP_DISABLE},
+                         {1, D3DTSS_COLOROP, D3DTOP_DISABLE},
+                         {1, D3DTSS_ALPHAOP, D3DTOP_DISABLE},
+                         {1, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE}});
     EXPECT_EQ(after.Rs(D3DRS_ALPHABLENDENABLE), static_cast<DWORD>(FALSE));
     EXPECT_EQ(after.Rs(D3DRS_FILLMODE), static_cast<DWORD>(D3DFILL_SOLID));
-    EXPECT_TRUE(sameMatrix(after.Transform(D3DTS_TEXTURE1), fourTimes));
+    EXPECT_TRUE(SameMatrix(after.Transform(D3DTS_TEXTURE1), fourTimes));
 }
 
 TEST(TerrainRender, WireframeAndPointsDrawOnlyTheBasePass) {
