@@ -1,16 +1,123 @@
-// Placeholder until picking lands.
+// The terrain point under the pick ray, and the two grid queries the tools use.
 #include "KrTerrain.h"
 
-bool KrTerrain::PickTerrain(const int32_t*) {
-    return pickHit = false;
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace {
+
+D3DXVECTOR3 Cross(const D3DXVECTOR3& a, const D3DXVECTOR3& b) {
+    return D3DXVECTOR3(a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x);
 }
-bool KrTerrain::IntersectTriangle(KrPickRay*, const D3DXVECTOR3&, const D3DXVECTOR3&,
-                                  const D3DXVECTOR3&) {
-    return false;
+
+float Dot(const D3DXVECTOR3& a, const D3DXVECTOR3& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
 }
-void KrTerrain::WorldToCell(float, float, int32_t* column, int32_t* row) const {
-    *column = *row = 0;
+
+// Far off-grid or non-finite coordinates would make the float-to-int conversion undefined;
+// they saturate instead and stay off the grid.
+int64_t FloorToIndex(float f) {
+    constexpr float kLimit = 2147483648.0f; // 2^31
+    if (!(f > -kLimit))
+        return std::numeric_limits<int32_t>::min();
+    if (!(f < kLimit))
+        return std::numeric_limits<int32_t>::max();
+    return static_cast<int64_t>(std::floor(f));
 }
-float KrTerrain::GetHeight(float, float) const {
-    return 0;
+
+} // namespace
+
+bool KrTerrain::IntersectTriangle(KrPickRay* ray, const D3DXVECTOR3& v0, const D3DXVECTOR3& v1,
+                                  const D3DXVECTOR3& v2) {
+    const D3DXVECTOR3 e1 = v1 - v0;
+    const D3DXVECTOR3 e2 = v2 - v0;
+    const D3DXVECTOR3 p = Cross(ray->direction, e2);
+    const float det = Dot(e1, p);
+    // Both faces hit: the terrain can be picked from below.
+    if (det > -0.0001f && det < 0.0001f)
+        return false;
+    const float inv = 1.0f / det;
+    const D3DXVECTOR3 s = ray->origin - v0;
+    const float u = Dot(s, p) * inv;
+    if (u < 0.0f || u > 1.0f)
+        return false;
+    const D3DXVECTOR3 q = Cross(s, e1);
+    const float v = Dot(ray->direction, q) * inv;
+    if (v < 0.0f || u + v > 1.0f)
+        return false;
+    const float t = Dot(e2, q) * inv;
+    ray->distance = t;
+    if (t < 0.0f)
+        return false;
+    ray->hitPoint = ray->origin + ray->direction * t;
+    return true;
+}
+
+bool KrTerrain::PickTerrain(const int32_t* triangles) {
+    pickHit = false;
+    if (!pickRay || !vertices || !triangles)
+        return false;
+
+    // The search runs on a copy so that a frame without a hit leaves the record as it was:
+    // the previous point, finite, and the tools idle because pickHit stays false.
+    KrPickRay ray = *pickRay;
+    float best = static_cast<float>(info.worldDepth);
+    D3DXVECTOR3 point;
+    bool hit = false;
+    const auto position = [this](int32_t i) {
+        return D3DXVECTOR3(vertices[i].x, vertices[i].y, vertices[i].z);
+    };
+    for (int32_t t = 0; t < visibleTriangleCount; ++t) {
+        const int32_t* tri = triangles + 3 * t;
+        if (IntersectTriangle(&ray, position(tri[0]), position(tri[1]), position(tri[2])) &&
+            ray.distance < best) {
+            best = ray.distance;
+            point = ray.hitPoint;
+            hit = true;
+        }
+    }
+    if (hit) {
+        // The listed triangles may be a coarser level of detail than the grid.
+        point.y = GetHeight(point.x, point.z);
+        pickRay->distance = best;
+        pickRay->hitPoint = point;
+    }
+    pickHit = hit;
+    return hit;
+}
+
+void KrTerrain::WorldToCell(float x, float z, int32_t* column, int32_t* row) const {
+    const float halfWidth = static_cast<float>(info.worldWidth) * 0.5f;
+    const float halfDepth = static_cast<float>(info.worldDepth) * 0.5f;
+    *column = static_cast<int32_t>(FloorToIndex((x + halfWidth) / info.cellSpacingX));
+    *row = static_cast<int32_t>(FloorToIndex((halfDepth - z) / info.cellSpacingZ));
+}
+
+float KrTerrain::GetHeight(float x, float z) const {
+    if (!vertices)
+        return 0.0f;
+    const float fx = (x + static_cast<float>(info.worldWidth) * 0.5f) / info.cellSpacingX;
+    const float fz = (static_cast<float>(info.worldDepth) * 0.5f - z) / info.cellSpacingZ;
+    if (!std::isfinite(fx) || !std::isfinite(fz))
+        return 0.0f; // nowhere near the grid
+    const int64_t c = FloorToIndex(fx);
+    const int64_t r = FloorToIndex(fz);
+    const float dx = fx - std::floor(fx);
+    const float dz = fz - std::floor(fz);
+
+    const auto height = [this](int64_t row, int64_t column) {
+        if (column < 0 || column > info.cellsPerRow || row < 0 || row > info.cellsPerCol)
+            return 0.0f;
+        return vertices[row * info.vertsPerRow + column].y;
+    };
+    const float hA = height(r, c);
+    const float hB = height(r, c + 1);
+    const float hC = height(r + 1, c);
+    const float hD = height(r + 1, c + 1);
+
+    // The same B–C diagonal split as the grid's triangles.
+    if (dz < 1.0f - dx)
+        return hA + dx * (hB - hA) + dz * (hC - hA);
+    return hD + (1.0f - dx) * (hC - hD) + (1.0f - dz) * (hB - hD);
 }
