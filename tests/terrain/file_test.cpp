@@ -1,0 +1,191 @@
+#include "KrQuadTree.h"
+#include "terrain_file_io.h"
+#include "terrain_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+struct MvdFile : ::testing::Test {
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "veldmark-mvd-XXXXXX").string();
+        dir = mkdtemp(pattern.data());
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string Path(const std::string& name) const { return (dir / name).string(); }
+    size_t Entries() const { return std::distance(fs::directory_iterator(dir), {}); }
+    static Bytes Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), {});
+    }
+    static void Write(const std::string& path, const Bytes& b) {
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(b.data()), b.size());
+    }
+    template <class T> static Bytes With(Bytes b, size_t offset, T value) {
+        std::memcpy(b.data() + offset, &value, sizeof value);
+        return b;
+    }
+    // A file of this layout made without the terrain, records of running numbers.
+    static Bytes Make(int32_t w, int32_t d) {
+        Bytes b = With(With(Bytes(20 + 32 * size_t(w) * d), 0, w), 4, d);
+        for (size_t i = 0; i < 3 + size_t(w) * d * 8; ++i)
+            b = With(std::move(b), 8 + 4 * i, i < 3 ? 10.0f : float(i) * 0.25f - 3.0f);
+        return b;
+    }
+    fs::path dir;
+    MemoryTerrain m;
+    std::string error;
+};
+
+TEST_F(MvdFile, SaveAndRoundTripByteForByte) {
+    ASSERT_TRUE(m.terrain.Create(129, 129, 10));
+    const std::string path = Path("default.mvd");
+    ASSERT_TRUE(m.terrain.SaveMapVertexData(path.c_str(), &error)) << error;
+    Bytes b = Read(path);
+    ASSERT_EQ(b.size(), 532532u);
+    const Bytes header = {0x81, 0,    0, 0, 0x81, 0,    0, 0, 0,    0,
+                          0x20, 0x41, 0, 0, 0x20, 0x41, 0, 0, 0x20, 0x41};
+    EXPECT_TRUE(std::equal(header.begin(), header.end(), b.begin())); // 129, 129, 10.0f × 3
+    EXPECT_EQ(std::memcmp(b.data() + 20, m.terrain.vertices, 532512), 0);
+    EXPECT_EQ(Entries(), 1u); // no temporary left behind
+
+    // Into a terrain of another size, through a Korean path, and back out unchanged.
+    ASSERT_TRUE(m.terrain.Create(33, 17, 4));
+    for (int i = 0; i < 33 * 17; ++i)
+        m.terrain.vertices[i].y = float(i % 13) - 6;
+    fs::create_directory(dir / "지형");
+    const std::string korean = Path("지형/산맥 높이.mvd");
+    ASSERT_TRUE(m.terrain.SaveMapVertexData(korean.c_str(), &error)) << error;
+    b = Read(korean);
+    MemoryTerrain other;
+    ASSERT_TRUE(other.terrain.Create(9, 9, 10));
+    ASSERT_TRUE(other.terrain.LoadMapVertexData(korean.c_str(), &error)) << error;
+    EXPECT_EQ(std::memcmp(&other.terrain.info, &m.terrain.info, sizeof m.terrain.info), 0);
+    EXPECT_EQ(std::memcmp(other.terrain.vertices, b.data() + 20, b.size() - 20), 0);
+    EXPECT_EQ(std::memcmp(other.BufferVertices(), b.data() + 20, b.size() - 20), 0);
+    EXPECT_EQ(other.IndexBuffer()->data.size(), 2u * 32 * 16 * 12);
+    ASSERT_NE(other.terrain.quadTree, nullptr);
+    EXPECT_EQ(other.terrain.quadTree->corners[CornerBR], 33 * 17 - 1);
+    ASSERT_TRUE(other.terrain.SaveMapVertexData(path.c_str(), &error));
+    EXPECT_EQ(Read(path), b);
+}
+
+TEST_F(MvdFile, ForeignFilesLoadUnchanged) {
+    ASSERT_TRUE(m.terrain.Create(33, 33, 10));
+    // Written by hand: positions off the header's 2.5 × 4 grid, odd normals.
+    const std::string hand = std::string(VELDMARK_TEST_DATA) + "/mvd/hand3x3-offgrid.mvd";
+    ASSERT_TRUE(m.terrain.LoadMapVertexData(hand.c_str(), &error)) << error;
+    EXPECT_EQ(std::memcmp(m.terrain.vertices, Read(hand).data() + 20, 9 * 32), 0);
+    EXPECT_EQ(m.terrain.info.worldWidth, 7);
+    EXPECT_EQ(m.terrain.GetHeight(-3.5f, 6), m.terrain.vertices[0].y); // header grid, stored y
+    for (auto [w, d, tree] :
+         {std::tuple{33, 33, true}, std::tuple{20, 20, false}, std::tuple{65, 33, true}}) {
+        Write(Path("g.mvd"), Make(w, d));
+        ASSERT_TRUE(m.terrain.LoadMapVertexData(Path("g.mvd").c_str(), &error)) << error;
+        EXPECT_EQ(m.terrain.quadTree != nullptr, tree) << w << "x" << d;
+        EXPECT_EQ(std::memcmp(m.terrain.vertices, Make(w, d).data() + 20, 32 * w * d), 0);
+    }
+}
+
+TEST_F(MvdFile, BadFilesAndDeviceFailuresLeaveTheTerrainUntouched) {
+    ASSERT_TRUE(m.terrain.Create(17, 17, 10));
+    m.terrain.vertices[3].y = 5;
+    const KrTerrainInfo info = m.terrain.info;
+    const std::vector<KrTerrainVertex> array(m.terrain.vertices, m.terrain.vertices + 289);
+    const auto* vertices = m.terrain.vertices;
+    const auto* buffer = m.terrain.vertexBuffer;
+    const auto* indices = m.terrain.indexBuffer;
+    const auto* tree = m.terrain.quadTree;
+    const Bytes uploaded = m.VertexBuffer()->data;
+    const auto untouched = [&](const std::string& what) {
+        EXPECT_FALSE(error.empty()) << what;
+        EXPECT_EQ(std::memcmp(&info, &m.terrain.info, sizeof info), 0) << what;
+        EXPECT_TRUE(vertices == m.terrain.vertices && buffer == m.terrain.vertexBuffer &&
+                    indices == m.terrain.indexBuffer && tree == m.terrain.quadTree)
+            << what;
+        EXPECT_EQ(std::memcmp(array.data(), vertices, 289 * 32), 0) << what;
+        EXPECT_EQ(m.VertexBuffer()->data, uploaded) << what;
+        error.clear();
+    };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const Bytes good = Make(5, 4);
+    Bytes trailing = good;
+    trailing.push_back(0);
+    m.device->ClearLog();
+    for (const Bytes& b :
+         {Bytes{}, Bytes(good.begin(), good.begin() + 19), Bytes(good.begin(), good.end() - 1),
+          trailing, With(good, 0, 1), With(good, 4, -5), With(good, 0, kMaxTerrainSide + 1),
+          With(good, 4, std::numeric_limits<int32_t>::max()), With(With(good, 0, 4097), 4, 4097),
+          With(good, 8, nan), With(good, 12, 0.0f),
+          With(good, 16, -std::numeric_limits<float>::infinity()), With(good, 20 + 32 * 7 + 4, nan),
+          With(good, 20 + 32 * 19 + 28, std::numeric_limits<float>::infinity())}) {
+        Write(Path("bad.mvd"), b);
+        EXPECT_FALSE(m.terrain.LoadMapVertexData(Path("bad.mvd").c_str(), &error));
+        untouched(std::to_string(b.size()) + " bytes");
+    }
+    for (const std::string& path : {Path("missing.mvd"), dir.string(), std::string()}) {
+        EXPECT_FALSE(m.terrain.LoadMapVertexData(path.c_str(), &error));
+        untouched(path);
+    }
+    EXPECT_TRUE(m.device->log.empty()); // refused before any device call
+
+    Write(Path("good.mvd"), good);
+    DeviceFailures& f = *m.device->failures;
+    for (bool DeviceFailures::*flag :
+         {&DeviceFailures::createVertexBuffer, &DeviceFailures::lockBuffer,
+          &DeviceFailures::createIndexBuffer}) {
+        f.*flag = true;
+        EXPECT_FALSE(m.terrain.LoadMapVertexData(Path("good.mvd").c_str(), &error));
+        f.*flag = false;
+        untouched(error);
+    }
+    EXPECT_TRUE(m.terrain.LoadMapVertexData(Path("good.mvd").c_str()));
+}
+
+// Puts half of the call's bytes on disk once the allowed writes are used up, as a full disk.
+int gWritesLeft = 0;
+size_t FailingWriter(const void* data, size_t size, size_t count, FILE* file) {
+    if (gWritesLeft-- > 0)
+        return std::fwrite(data, size, count, file);
+    errno = ENOSPC;
+    return std::fwrite(data, size, count / 2, file);
+}
+
+TEST_F(MvdFile, AFailedSaveLeavesTheExistingFileAsItWas) {
+    ASSERT_TRUE(m.terrain.Create(33, 33, 10));
+    const std::string path = Path("keep.mvd");
+    const Bytes old = Make(3, 3);
+    Write(path, old);
+    for (int allowed : {0, 3}) { // the header, the vertex array
+        gWritesLeft = allowed;
+        SetMapVertexDataWriter(FailingWriter);
+        EXPECT_FALSE(m.terrain.SaveMapVertexData(path.c_str(), &error));
+        SetMapVertexDataWriter(nullptr);
+        EXPECT_NE(error.find("No space left"), std::string::npos) << error;
+        EXPECT_EQ(Read(path), old);
+        EXPECT_EQ(Entries(), 1u);
+    }
+    fs::create_directory(dir / "taken.mvd");
+    for (const std::string& target : {Path("taken.mvd"), Path("no/such/folder.mvd")}) {
+        EXPECT_FALSE(m.terrain.SaveMapVertexData(target.c_str(), &error));
+        EXPECT_EQ(error, "Do not Create File");
+    }
+    EXPECT_TRUE(fs::is_directory(dir / "taken.mvd"));
+    EXPECT_EQ(Entries(), 2u);
+    EXPECT_FALSE(MemoryTerrain().terrain.SaveMapVertexData(path.c_str(), &error)); // no grid
+    EXPECT_EQ(Read(path), old);
+}
+
+} // namespace
