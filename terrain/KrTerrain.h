@@ -121,7 +121,7 @@ public:
     KrTerrainInfo info{};
     bool editing = false;
     int32_t activeTool = 0; // 0 height brush, 1 splat painting, 2 none
-    int32_t brushMode = 0;  // 0 raise, 1 lower, 2 flatten
+    int32_t brushMode = 0;  // 0 none, 1 raise, 2 lower, 3 flatten
     int32_t paintMode = 1;  // 1 draw, 0 erase
     int32_t bigRadius = 100;
     int32_t smallRadius = 50;
