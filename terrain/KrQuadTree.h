@@ -23,16 +23,21 @@ public:
     bool Build(const KrTerrainVertex* vertices);
     void LinkNeighbours(KrQuadTree* root, const KrTerrainVertex* vertices, int32_t w);
     void FrustumCull(const KrTerrainVertex* vertices, const KrFrustum* frustum);
+    // Writes this frame's triangles at indices + 3 × triangleCount; returns the new count,
+    // never more than the grid's 2 × (W − 1) × (D − 1).
     int32_t GenerateIndices(int32_t triangleCount, int32_t* indices,
                             const KrTerrainVertex* vertices, const KrFrustum* frustum,
                             double lodFactor);
 
     bool Subdivide();
-    int32_t NeighbourCorners(int direction, int32_t w, int32_t corners[4]) const;
+    // The same-size tile next to this one: its corners go to out, its centre index is
+    // returned, or −1 when that centre lies off a grid of vertexCount vertices.
+    int32_t NeighbourCorners(int direction, int32_t w, int32_t vertexCount, int32_t out[4]) const;
     KrQuadTree* FindNode(KrQuadTree* root, const KrTerrainVertex* vertices,
                          const int32_t corners[4]);
     int32_t LodLevel(const D3DXVECTOR3* eye, const KrTerrainVertex* vertices,
                      double lodFactor) const;
+    // 0 outside, 1 partly inside, 2 wholly inside.
     int IsInFrustum(const KrFrustum* frustum, const KrTerrainVertex* vertices);
 
     KrQuadTree* neighbours[4] = {};
@@ -45,4 +50,15 @@ public:
 
 private:
     KrQuadTree() = default;
+    int32_t Size() const { return corners[CornerTR] - corners[CornerTL]; }
+    int32_t Generate(int32_t count, int32_t* indices, const KrTerrainVertex* vertices,
+                     const KrFrustum* frustum, double lodFactor, bool ancestorInside);
+
+    // Set by the cull pass with culled: this tile was wholly inside. The marks below such
+    // a tile were not refreshed this frame, so the index pass ignores them.
+    bool wholeInside_ = false;
+    // W, so that Subdivide can tell a tile one row tall: on grids wider than deep the tiles
+    // reach one row before one column, and splitting them further made tiles that overlapped
+    // and overran the index buffer.
+    int32_t rowStride_ = 0;
 };

@@ -1,0 +1,286 @@
+#include "KrQuadTree.h"
+#include "terrain_fixture.h"
+#include "view_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <numeric>
+#include <random>
+#include <vector>
+
+namespace {
+
+std::vector<Triangle> Generate(KrQuadTree* tree, const KrTerrain& t, const KrFrustum& f,
+                               double lodFactor) {
+    std::vector<int32_t> indices(static_cast<size_t>(t.info.numTriangles) * 3 + 3, -7);
+    tree->FrustumCull(t.vertices, &f);
+    const int32_t n = tree->GenerateIndices(0, indices.data(), t.vertices, &f, lodFactor);
+    EXPECT_LE(n, t.info.numTriangles);
+    EXPECT_EQ(indices[static_cast<size_t>(n) * 3], -7); // nothing written past the count
+    std::vector<Triangle> out(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i)
+        out[i] = {indices[3 * i], indices[3 * i + 1], indices[3 * i + 2]};
+    return out;
+}
+
+std::vector<Triangle> Sorted(std::vector<Triangle> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+int CountNodes(const KrQuadTree* n) {
+    int count = 1;
+    for (const KrQuadTree* c : n->children)
+        count += c ? CountNodes(c) : 0;
+    return count;
+}
+
+std::array<int32_t, 4> Corners(const KrQuadTree* n) {
+    return {n->corners[0], n->corners[1], n->corners[2], n->corners[3]};
+}
+
+// Facing up means clockwise seen from above: the face normal e1 × e2 points to +y.
+bool FacesUp(const KrTerrainVertex* v, const Triangle& t) {
+    const KrTerrainVertex &a = v[t[0]], &b = v[t[1]], &c = v[t[2]];
+    const float e1x = b.x - a.x, e1z = b.z - a.z, e2x = c.x - a.x, e2z = c.z - a.z;
+    return e1z * e2x - e1x * e2z > 0.0f;
+}
+
+// A drawn vertex lying strictly inside an edge of another drawn triangle (a T-junction),
+// found on the flat grid's lattice. Returns the offending vertex or -1.
+int32_t FindTJunction(const std::vector<Triangle>& list, int32_t w, int32_t vertexCount) {
+    std::vector<char> used(static_cast<size_t>(vertexCount), 0);
+    for (const Triangle& t : list)
+        for (int32_t i : t)
+            used[i] = 1;
+    for (const Triangle& t : list) {
+        for (int k = 0; k < 3; ++k) {
+            const int32_t a = t[k], b = t[(k + 1) % 3];
+            const int32_t dr = b / w - a / w, dc = b % w - a % w;
+            const int32_t g = std::gcd(std::abs(dr), std::abs(dc));
+            for (int32_t s = 1; s < g; ++s) {
+                const int32_t p = a + (dr / g * s) * w + dc / g * s;
+                if (used[p])
+                    return p;
+            }
+        }
+    }
+    return -1;
+}
+
+TEST(QuadTree, ThreeByThreeShapeAndBothLevels) {
+    MemoryTerrain m;
+    ASSERT_TRUE(m.terrain.Create(3, 3, 10));
+    KrQuadTree* root = m.terrain.quadTree;
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(Corners(root), (std::array<int32_t, 4>{0, 2, 6, 8}));
+    EXPECT_EQ(root->centre, 4);
+    EXPECT_NEAR(root->radius, 0.5f * std::sqrt(800.0f), 1e-4f);
+    EXPECT_EQ(root->boundingSphere.radius, root->radius);
+    const std::array<int32_t, 4> leaves[4] = {
+        {0, 1, 3, 4}, {1, 2, 4, 5}, {3, 4, 6, 7}, {4, 5, 7, 8}};
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_NE(root->children[i], nullptr);
+        EXPECT_EQ(Corners(root->children[i]), leaves[i]);
+        EXPECT_EQ(root->children[i]->children[0], nullptr);
+    }
+    EXPECT_EQ(root->children[0]->centre, 2); // the average, not a vertex of the cell
+    EXPECT_EQ(CountNodes(root), 5);
+    for (KrQuadTree* n : root->neighbours)
+        EXPECT_EQ(n, nullptr);
+
+    const KrFrustum f = EverythingFrustum(D3DXVECTOR3(0, 100, 0));
+    // Coarse: the root whole, always exactly two triangles as it has no neighbours.
+    EXPECT_EQ(Generate(root, m.terrain, f, 1.0), (std::vector<Triangle>{{0, 2, 6}, {6, 2, 8}}));
+    // Finest: the four cells in child order.
+    const std::vector<Triangle> fine = {{0, 1, 3}, {3, 1, 4}, {1, 2, 4}, {4, 2, 5},
+                                        {3, 4, 6}, {6, 4, 7}, {4, 5, 7}, {7, 5, 8}};
+    EXPECT_EQ(Generate(root, m.terrain, f, 0.0), fine);
+}
+
+TEST(QuadTree, ThirtyThreeSquareAtFinestDetail) {
+    MemoryTerrain m;
+    ASSERT_TRUE(m.terrain.Create(33, 33, 10));
+    KrQuadTree* root = m.terrain.quadTree;
+    EXPECT_EQ(CountNodes(root), 1365);
+    const KrFrustum f = CullFrustum(D3DXVECTOR3(0, 600, -10), D3DXVECTOR3(0, 0, 0));
+    const std::vector<Triangle> list = Generate(root, m.terrain, f, 0.0);
+    EXPECT_EQ(list.size(), 2048u);
+    EXPECT_EQ(Sorted(list), Sorted(FullGrid(33, 33)));
+}
+
+TEST(QuadTree, NeighbourLinks) {
+    MemoryTerrain m;
+    ASSERT_TRUE(m.terrain.Create(33, 33, 10));
+    KrQuadTree* root = m.terrain.quadTree;
+    KrQuadTree* const* q = root->children;
+    EXPECT_EQ(q[0]->neighbours[EdgeRight], q[1]);
+    EXPECT_EQ(q[0]->neighbours[EdgeDown], q[2]);
+    EXPECT_EQ(q[3]->neighbours[EdgeUp], q[1]);
+    EXPECT_EQ(q[3]->neighbours[EdgeLeft], q[2]);
+    // Across parents.
+    EXPECT_EQ(q[0]->children[1]->neighbours[EdgeRight], q[1]->children[0]);
+    EXPECT_EQ(q[2]->children[1]->neighbours[EdgeUp], q[0]->children[3]);
+    // Borders stay null, also on the left where TL − g is the previous row's end.
+    EXPECT_EQ(q[0]->neighbours[EdgeUp], nullptr);
+    EXPECT_EQ(q[0]->neighbours[EdgeLeft], nullptr);
+    EXPECT_EQ(q[3]->neighbours[EdgeRight], nullptr);
+    EXPECT_EQ(q[3]->neighbours[EdgeDown], nullptr);
+    KrQuadTree* leftEdge = q[2]->children[0]; // size 8, rows 16 to 24, column 0
+    int32_t candidate[4];
+    EXPECT_GE(leftEdge->NeighbourCorners(EdgeLeft, 33, 33 * 33, candidate), 0);
+    EXPECT_EQ(leftEdge->neighbours[EdgeLeft], nullptr);
+    EXPECT_EQ(leftEdge->NeighbourCorners(EdgeUp, 33, 33 * 33, candidate), 12 * 33 + 4);
+    EXPECT_EQ(leftEdge->FindNode(root, m.terrain.vertices, candidate), q[0]->children[2]);
+    EXPECT_EQ(root->NeighbourCorners(EdgeUp, 33, 33 * 33, candidate), -1);
+}
+
+TEST(QuadTree, FanSplitsTheSideTowardAFinerNeighbour) {
+    MemoryTerrain m;
+    ASSERT_TRUE(m.terrain.Create(9, 9, 10));
+    KrQuadTree* root = m.terrain.quadTree;
+    // Levels at lodFactor 0.1: root 5 (split), top-left 3 (split), the rest 5 to 8 (whole).
+    const KrFrustum f = EverythingFrustum(D3DXVECTOR3(-25, 0, 60));
+    EXPECT_EQ(root->LodLevel(&f.centre, m.terrain.vertices, 0.1), 5);
+    const std::vector<Triangle> list = Generate(root, m.terrain, f, 0.1);
+    // Top-left's children 4 × 2, top-right fan 5, bottom-left fan 5, bottom-right 2.
+    ASSERT_EQ(list.size(), 20u);
+    // Bottom-left tile: centre 56, corners 36, 40, 72, 76; the up side through 38.
+    const std::vector<Triangle> fan = {
+        {56, 36, 38}, {56, 38, 40}, {56, 76, 72}, {56, 72, 36}, {56, 40, 76}};
+    EXPECT_EQ(std::vector<Triangle>(list.begin() + 13, list.begin() + 18), fan);
+    EXPECT_EQ(FindTJunction(list, 9, 81), -1);
+    for (const Triangle& t : list)
+        EXPECT_TRUE(FacesUp(m.terrain.vertices, t));
+}
+
+TEST(QuadTree, LevelOfDetailFromDistance) {
+    MemoryTerrain m;
+    ASSERT_TRUE(m.terrain.Create(9, 9, 10));
+    const KrQuadTree* root = m.terrain.quadTree; // centre vertex at (-5, 0, 5)
+    const D3DXVECTOR3 eye(-5, 300, 5);
+    EXPECT_EQ(root->LodLevel(&eye, m.terrain.vertices, 0.0), 1);
+    EXPECT_EQ(root->LodLevel(&eye, m.terrain.vertices, 0.005), 1); // 1.5 truncated
+    EXPECT_EQ(root->LodLevel(&eye, m.terrain.vertices, 0.0099), 2);
+    EXPECT_EQ(root->LodLevel(&eye, m.terrain.vertices, 0.05), 15);
+    const D3DXVECTOR3 lost(NAN, 0, 0);
+    EXPECT_EQ(root->LodLevel(&lost, m.terrain.vertices, 0.05), 1);
+}
+
+TEST(QuadTree, CullsTilesOutsideAndKeepsCellsAtTheEdge) {
+    MemoryTerrain m;
+    ASSERT_TRUE(m.terrain.Create(33, 33, 10));
+    KrQuadTree* root = m.terrain.quadTree;
+    // Only x > 0 is inside.
+    KrFrustum f = EverythingFrustum(D3DXVECTOR3(0, 5000, 0));
+    f.planes[PlaneLeft] = KrPlane{-1, 0, 0, 0};
+    EXPECT_EQ(root->IsInFrustum(&f, m.terrain.vertices), 1);
+    EXPECT_EQ(root->children[0]->children[0]->IsInFrustum(&f, m.terrain.vertices), 0);
+    EXPECT_EQ(root->children[1]->children[1]->IsInFrustum(&f, m.terrain.vertices), 2);
+
+    // At finest detail exactly the cells reaching into x > 0 are listed: also those whose
+    // average corner index (their "centre") is a vertex far outside, and the column that
+    // straddles the plane.
+    const std::vector<Triangle> list = Generate(root, m.terrain, f, 0.0);
+    std::vector<Triangle> expected;
+    for (int32_t r = 0; r < 32; ++r) {
+        for (int32_t c = 16; c < 32; ++c) {
+            const int32_t a = r * 33 + c;
+            expected.push_back({a, a + 1, a + 33});
+            expected.push_back({a + 33, a + 1, a + 34});
+        }
+    }
+    EXPECT_EQ(m.terrain.vertices[16].x, -5.0f);
+    EXPECT_EQ(Sorted(list), Sorted(expected));
+}
+
+TEST(QuadTree, MarksLeftBelowADrawnTileDoNotHideItLater) {
+    MemoryTerrain m;
+    ASSERT_TRUE(m.terrain.Create(33, 33, 10));
+    KrQuadTree* root = m.terrain.quadTree;
+    KrFrustum half = EverythingFrustum(D3DXVECTOR3(0, 5000, 0));
+    half.planes[PlaneLeft] = KrPlane{-1, 0, 0, 0};
+    // Frame 1: half the tiles marked, the root drawn whole so the marks are not reached.
+    EXPECT_EQ(Generate(root, m.terrain, half, 1.0).size(), 2u);
+    // Frame 2: all in view, wholly inside at the root, finest detail.
+    const KrFrustum all = EverythingFrustum(D3DXVECTOR3(0, 0, 0));
+    EXPECT_EQ(Generate(root, m.terrain, all, 0.0).size(), 2048u);
+}
+
+// Sides that differ: tiles stop at one column or one row, so the finest level covers the
+// grid once with one triangle pair per tile and never overruns the index buffer.
+TEST(QuadTree, OblongGridsCoverTheGridOnce) {
+    for (const auto& [w, d] : {std::pair{65, 33}, std::pair{33, 65}}) {
+        MemoryTerrain m;
+        ASSERT_TRUE(m.terrain.Create(w, d, 10));
+        EXPECT_EQ(CountNodes(m.terrain.quadTree), 1365);
+        const KrFrustum f = EverythingFrustum(D3DXVECTOR3(0, 0, 0));
+        const std::vector<Triangle> list = Generate(m.terrain.quadTree, m.terrain, f, 0.0);
+        EXPECT_EQ(list.size(), 2048u);
+        double area = 0;
+        for (const Triangle& t : list) {
+            const KrTerrainVertex &a = m.terrain.vertices[t[0]], &b = m.terrain.vertices[t[1]],
+                                  &c = m.terrain.vertices[t[2]];
+            area += 0.5 * ((b.z - a.z) * (c.x - a.x) - (b.x - a.x) * (c.z - a.z));
+        }
+        EXPECT_DOUBLE_EQ(area, 10.0 * (w - 1) * 10.0 * (d - 1)) << w << "x" << d;
+    }
+}
+
+// Random camera poses over square and oblong grids at every level-of-detail trackbar
+// value the map page offers up to 30.
+TEST(QuadTree, ListsStayInBoundsFaceUpAndHaveNoCracks) {
+    struct Grid {
+        int32_t w, d;
+        bool crackFree;
+    };
+    const Grid grids[] = {{33, 33, true}, {65, 65, true}, {33, 65, false}, {65, 33, false}};
+    std::mt19937 random(20240607);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    for (const Grid& grid : grids) {
+        MemoryTerrain m;
+        KrTerrain& t = m.terrain;
+        ASSERT_TRUE(t.Create(grid.w, grid.d, 10));
+        ASSERT_TRUE(t.quadTreeEnabled);
+        const float extent = 10.0f * static_cast<float>(std::max(grid.w, grid.d));
+        int nonEmpty = 0, runs = 0;
+        for (int trackbar = 0; trackbar <= 30; ++trackbar) {
+            t.lodThreshold = static_cast<float>(trackbar);
+            for (int pose = 0; pose < 24; ++pose) {
+                const D3DXVECTOR3 eye((unit(random) - 0.5f) * 1.5f * extent, 5 + 600 * unit(random),
+                                      (unit(random) - 0.5f) * 1.5f * extent);
+                const float yaw = 6.2831853f * unit(random);
+                const float pitch = -1.5f + 1.8f * unit(random);
+                const D3DXVECTOR3 dir(std::cos(pitch) * std::sin(yaw), std::sin(pitch),
+                                      std::cos(pitch) * std::cos(yaw));
+                D3DXMATRIX view = LookAt(eye, eye + dir * 100.0f);
+                view._43 += 200.0f;
+                ASSERT_TRUE(t.UpdateTerrain(view, CullProjection()));
+
+                const auto* raw = reinterpret_cast<const int32_t*>(m.IndexBuffer()->data.data());
+                ASSERT_LE(t.visibleTriangleCount, t.info.numTriangles) << grid.w << "x" << grid.d;
+                std::vector<Triangle> list(static_cast<size_t>(t.visibleTriangleCount));
+                for (size_t i = 0; i < list.size(); ++i) {
+                    for (int k = 0; k < 3; ++k) {
+                        list[i][k] = raw[3 * i + k];
+                        ASSERT_GE(list[i][k], 0);
+                        ASSERT_LT(list[i][k], t.info.numVertices);
+                    }
+                    ASSERT_TRUE(FacesUp(t.vertices, list[i]))
+                        << grid.w << "x" << grid.d << " trackbar " << trackbar << " triangle " << i;
+                }
+                if (grid.crackFree) {
+                    ASSERT_EQ(FindTJunction(list, grid.w, t.info.numVertices), -1)
+                        << grid.w << "x" << grid.d << " trackbar " << trackbar << " pose " << pose;
+                }
+                ++runs;
+                nonEmpty += list.empty() ? 0 : 1;
+            }
+        }
+        EXPECT_GT(nonEmpty, runs / 3) << "too few poses see the terrain";
+    }
+}
+
+} // namespace
