@@ -4,6 +4,10 @@
 
 #include <QWidget>
 
+#include <memory>
+
+class CDlgMakeNewTerrain;
+
 class CTerrainMapControl : public QWidget {
     Q_OBJECT
 public:
@@ -12,4 +16,17 @@ public:
 
     // Refreshes the width, depth and spacing boxes from the current terrain.
     void ShowTerrainInfo();
+    void ShowTerrainInfo(int width, int depth, int cellSpacing);
+
+    void OnMakeNewTerrain();
+    void OnResetCamera();
+
+    // Run again on each click of "지형 새로 만들기"; it has no parent window.
+    std::unique_ptr<CDlgMakeNewTerrain> newTerrainDialog;
+
+private:
+    void OnInitDialog();
+    void OnBrushMode(int mode);
+    void OnFillMode(int mode);
+    void OnTrackbarDraw(int id, int position);
 };

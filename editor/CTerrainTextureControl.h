@@ -12,4 +12,21 @@ public:
 
     // Adds a loaded texture's display name to the page's lists.
     void AddTextureName(const QString& name);
+    // Empties the three lists, for a terrain that holds no textures or layers.
+    void ClearTextureNames();
+
+    void OnBaseDoubleClick(int row);
+    void OnAddTexture();
+    void OnDeleteTexture();
+    // Registers row r of the candidate list as a new splatting layer.
+    void RegisterCandidate(int row);
+    void OnRegister();
+    void OnUnregister();
+    void OnLayerDoubleClick();
+    void OnMoveLayer(int step);
+    void OnPaintMode(int mode);
+
+private:
+    void OnInitDialog();
+    void OnTrackbarDraw(int id, int position);
 };

@@ -1,0 +1,146 @@
+#include "CTerrainMapControl.h"
+
+#include "CDlgMakeNewTerrain.h"
+#include "CMainFrame.h"
+#include "CTerrainTabMenu.h"
+#include "CTerrainTextureControl.h"
+#include "DialogTemplate.h"
+#include "KrRenderer.h"
+#include "KrTerrain.h"
+
+#include <QAbstractButton>
+#include <QDialog>
+
+using namespace res;
+
+namespace {
+
+struct MapTrackbar {
+    int id, minimum, maximum, initial, edit;
+};
+constexpr MapTrackbar kTrackbars[] = {
+    {IDC_MAP_BIG_SLIDER, 0, 500, 25, IDC_MAP_BIG_EDIT},
+    {IDC_MAP_SMALL_SLIDER, 0, 250, 20, IDC_MAP_SMALL_EDIT},
+    {IDC_MAP_STRENGTH_SLIDER, 1, 50, 10, IDC_MAP_STRENGTH_EDIT},
+    {IDC_MAP_LOD_SLIDER, 0, 50, 5, IDC_MAP_LOD_EDIT},
+};
+
+} // namespace
+
+CTerrainMapControl::CTerrainMapControl(QWidget* parent)
+    : QWidget(parent), newTerrainDialog(std::make_unique<CDlgMakeNewTerrain>()) {
+    BuildDialog(kDialogMapControl, this);
+
+    const std::pair<int, int> brushButtons[] = {
+        {IDC_MAP_FLAT, 3}, {IDC_MAP_RAISE, 1}, {IDC_MAP_LOWER, 2}};
+    for (auto [id, mode] : brushButtons)
+        connect(DlgItem<QAbstractButton>(this, id), &QAbstractButton::clicked, this,
+                [this, mode = mode] { OnBrushMode(mode); });
+    const std::pair<int, int> fillButtons[] = {{IDC_MAP_SOLID, D3DFILL_SOLID},
+                                               {IDC_MAP_WIRE, D3DFILL_WIREFRAME},
+                                               {IDC_MAP_POINT, D3DFILL_POINT}};
+    for (auto [id, mode] : fillButtons)
+        connect(DlgItem<QAbstractButton>(this, id), &QAbstractButton::clicked, this,
+                [this, mode = mode] { OnFillMode(mode); });
+    for (const MapTrackbar& t : kTrackbars)
+        connect(DlgItem<CTrackBar>(this, t.id), &CTrackBar::customDraw, this,
+                [this, id = t.id](int position) { OnTrackbarDraw(id, position); });
+    connect(DlgItem<QAbstractButton>(this, IDC_MAP_NEW_TERRAIN), &QAbstractButton::clicked, this,
+            &CTerrainMapControl::OnMakeNewTerrain);
+    connect(DlgItem<QAbstractButton>(this, IDC_MAP_RESET_CAMERA), &QAbstractButton::clicked, this,
+            &CTerrainMapControl::OnResetCamera);
+
+    OnInitDialog();
+}
+
+CTerrainMapControl::~CTerrainMapControl() = default;
+
+void CTerrainMapControl::OnInitDialog() {
+    // Checking the radios writes nothing: the brush stays off until a mode is clicked.
+    DlgItem<QAbstractButton>(this, IDC_MAP_FLAT)->setChecked(true);
+    DlgItem<QAbstractButton>(this, IDC_MAP_SOLID)->setChecked(true);
+    for (const MapTrackbar& t : kTrackbars) {
+        CTrackBar* trackbar = DlgItem<CTrackBar>(this, t.id);
+        trackbar->setRange(t.minimum, t.maximum);
+        trackbar->setValue(t.initial);
+    }
+    if (ViewTerrain())
+        ShowTerrainInfo();
+    else
+        ShowTerrainInfo(129, 129, 10);
+}
+
+void CTerrainMapControl::ShowTerrainInfo() {
+    const KrTerrain* terrain = ViewTerrain();
+    if (!terrain)
+        return;
+    ShowTerrainInfo(terrain->info.vertsPerRow, terrain->info.vertsPerCol,
+                    static_cast<int>(terrain->info.cellSpacingX));
+}
+
+void CTerrainMapControl::ShowTerrainInfo(int width, int depth, int cellSpacing) {
+    SetDlgItemInt(this, IDC_MAP_WIDTH, width);
+    SetDlgItemInt(this, IDC_MAP_DEPTH, depth);
+    SetDlgItemInt(this, IDC_MAP_SPACING, cellSpacing);
+}
+
+void CTerrainMapControl::OnBrushMode(int mode) {
+    if (KrTerrain* terrain = ViewTerrain()) {
+        terrain->brushMode = mode;
+        // Ends a stroke whose button release went outside the 3D view.
+        terrain->editing = false;
+    }
+}
+
+void CTerrainMapControl::OnFillMode(int mode) {
+    if (KrTerrain* terrain = ViewTerrain()) {
+        terrain->fillMode = mode;
+        terrain->editing = false;
+    }
+}
+
+void CTerrainMapControl::OnTrackbarDraw(int id, int position) {
+    KrTerrain* terrain = ViewTerrain();
+    if (!terrain)
+        return;
+    int edit = 0;
+    switch (id) {
+    case IDC_MAP_BIG_SLIDER:
+        terrain->bigRadius = position;
+        edit = IDC_MAP_BIG_EDIT;
+        break;
+    case IDC_MAP_SMALL_SLIDER:
+        terrain->smallRadius = position;
+        edit = IDC_MAP_SMALL_EDIT;
+        break;
+    case IDC_MAP_STRENGTH_SLIDER:
+        terrain->strength = static_cast<float>(position) * 0.01f;
+        edit = IDC_MAP_STRENGTH_EDIT;
+        break;
+    case IDC_MAP_LOD_SLIDER:
+        terrain->lodThreshold = static_cast<float>(position);
+        edit = IDC_MAP_LOD_EDIT;
+        break;
+    default:
+        return;
+    }
+    SetDlgItemInt(this, edit, position);
+}
+
+void CTerrainMapControl::OnMakeNewTerrain() {
+    if (newTerrainDialog->DoModal() != QDialog::Accepted)
+        return;
+    ShowTerrainInfo();
+    // The new terrain has no textures, so the texture page's rows would name nothing.
+    CMainFrame* frame = GetMainFrame();
+    if (frame && frame->tabMenu && frame->tabMenu->texturePage)
+        frame->tabMenu->texturePage->ClearTextureNames();
+    // Repainted trackbars copy their positions into the new terrain straight away.
+    update();
+}
+
+void CTerrainMapControl::OnResetCamera() {
+    KrRenderer* renderer = KrRenderer::GetInstance();
+    renderer->camera.Reset();
+    renderer->UpdateView();
+}

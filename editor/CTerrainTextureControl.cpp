@@ -1,0 +1,209 @@
+#include "CTerrainTextureControl.h"
+
+#include "CMainFrame.h"
+#include "CTerrainMainView.h"
+#include "CTerrainTabMenu.h"
+#include "DialogTemplate.h"
+#include "KrTerrain.h"
+
+#include <QAbstractButton>
+
+using namespace res;
+
+namespace {
+
+struct TextureTrackbar {
+    int id, minimum, maximum, initial, edit;
+};
+constexpr TextureTrackbar kTrackbars[] = {
+    {IDC_TEX_SMOOTH, 0, 500, 150, IDC_TEX_SMOOTH_EDIT},
+    {IDC_TEX_STRENGTH, 0, 250, 75, IDC_TEX_STRENGTH_EDIT},
+    {IDC_TEX_LAYER_SCALE, 1, 500, 1, IDC_TEX_LAYER_SCALE_EDIT},
+    {IDC_TEX_BASE_SCALE, 1, 500, 1, IDC_TEX_BASE_SCALE_EDIT},
+};
+
+// Whether index names an element of a list of this size; -1 and the like never do.
+bool Below(int index, size_t size) {
+    return static_cast<size_t>(static_cast<unsigned>(index)) < size;
+}
+
+} // namespace
+
+CTerrainTextureControl::CTerrainTextureControl(QWidget* parent) : QWidget(parent) {
+    BuildDialog(kDialogTextureControl, this);
+
+    for (const TextureTrackbar& t : kTrackbars)
+        connect(DlgItem<CTrackBar>(this, t.id), &CTrackBar::customDraw, this,
+                [this, id = t.id](int position) { OnTrackbarDraw(id, position); });
+    connect(DlgItem<CListView>(this, IDC_TEX_BASE_LIST), &CListView::rowDoubleClicked, this,
+            &CTerrainTextureControl::OnBaseDoubleClick);
+    connect(DlgItem<CListView>(this, IDC_TEX_CANDIDATES), &CListView::rowDoubleClicked, this,
+            &CTerrainTextureControl::RegisterCandidate);
+    connect(DlgItem<CListView>(this, IDC_TEX_LAYERS), &CListView::rowDoubleClicked, this,
+            [this](int) { OnLayerDoubleClick(); });
+    const auto button = [this](int id, auto handler) {
+        connect(DlgItem<QAbstractButton>(this, id), &QAbstractButton::clicked, this, handler);
+    };
+    button(IDC_TEX_ADD, [this] { OnAddTexture(); });
+    button(IDC_TEX_DELETE, [this] { OnDeleteTexture(); });
+    button(IDC_TEX_REGISTER, [this] { OnRegister(); });
+    button(IDC_TEX_UNREGISTER, [this] { OnUnregister(); });
+    button(IDC_TEX_UP, [this] { OnMoveLayer(-1); });
+    button(IDC_TEX_DOWN, [this] { OnMoveLayer(+1); });
+    button(IDC_TEX_DRAW, [this] { OnPaintMode(1); });
+    button(IDC_TEX_ERASE, [this] { OnPaintMode(0); });
+
+    OnInitDialog();
+}
+
+CTerrainTextureControl::~CTerrainTextureControl() = default;
+
+void CTerrainTextureControl::OnInitDialog() {
+    for (const TextureTrackbar& t : kTrackbars) {
+        CTrackBar* trackbar = DlgItem<CTrackBar>(this, t.id);
+        trackbar->setRange(t.minimum, t.maximum);
+        trackbar->setValue(t.initial);
+    }
+    // The terrain's paint mode starts at draw already.
+    DlgItem<QAbstractButton>(this, IDC_TEX_DRAW)->setChecked(true);
+}
+
+void CTerrainTextureControl::AddTextureName(const QString& name) {
+    CListView* base = DlgItem<CListView>(this, IDC_TEX_BASE_LIST);
+    base->addItem(name);
+    DlgItem<CListView>(this, IDC_TEX_CANDIDATES)->addItem(name);
+    SetDlgItemInt(this, IDC_TEX_INDEX, base->count() - 1);
+}
+
+void CTerrainTextureControl::ClearTextureNames() {
+    for (int id : {IDC_TEX_BASE_LIST, IDC_TEX_CANDIDATES, IDC_TEX_LAYERS})
+        DlgItem<CListView>(this, id)->clear();
+    SetDlgItemText(this, IDC_TEX_INDEX, QString());
+}
+
+void CTerrainTextureControl::OnTrackbarDraw(int id, int position) {
+    KrTerrain* terrain = ViewTerrain();
+    if (!terrain)
+        return;
+    int edit = 0;
+    switch (id) {
+    case IDC_TEX_BASE_SCALE:
+        terrain->baseMappingScale = static_cast<float>(position);
+        edit = IDC_TEX_BASE_SCALE_EDIT;
+        break;
+    case IDC_TEX_SMOOTH:
+        terrain->splatInnerRadius = 0.5f * static_cast<float>(terrain->smallRadius);
+        terrain->bigRadius = position;
+        edit = IDC_TEX_SMOOTH_EDIT;
+        break;
+    case IDC_TEX_STRENGTH:
+        terrain->smallRadius = position;
+        edit = IDC_TEX_STRENGTH_EDIT;
+        break;
+    case IDC_TEX_LAYER_SCALE:
+        if (terrain->selectedLayer >= 0 &&
+            Below(terrain->selectedLayer, terrain->alphaMaps.size()) &&
+            Below(terrain->selectedLayer, terrain->splatLayers.size()))
+            terrain->splatLayers[static_cast<size_t>(terrain->selectedLayer)].mappingScale =
+                static_cast<float>(position);
+        edit = IDC_TEX_LAYER_SCALE_EDIT;
+        break;
+    default:
+        return;
+    }
+    SetDlgItemInt(this, edit, position);
+}
+
+void CTerrainTextureControl::OnBaseDoubleClick(int row) {
+    SetDlgItemInt(this, IDC_TEX_INDEX, row);
+    KrTerrain* terrain = ViewTerrain();
+    if (!terrain)
+        return;
+    if (Below(row, terrain->textures.size()))
+        terrain->baseTexture = row;
+    DlgItem<CTrackBar>(this, IDC_TEX_BASE_SCALE)
+        ->setValue(static_cast<int>(terrain->baseMappingScale));
+}
+
+void CTerrainTextureControl::OnAddTexture() {
+    CMainFrame* frame = GetMainFrame();
+    if (frame && frame->mainView)
+        frame->mainView->OnLoadTexture();
+}
+
+void CTerrainTextureControl::OnDeleteTexture() {
+    CListView* base = DlgItem<CListView>(this, IDC_TEX_BASE_LIST);
+    if (base->count() == 0)
+        return;
+    const int index = WToI(GetDlgItemText(this, IDC_TEX_INDEX));
+    if (KrTerrain* terrain = ViewTerrain())
+        terrain->RemoveTexture(index);
+    if (index >= 0 && index < base->count())
+        delete base->takeItem(index);
+    CListView* candidates = DlgItem<CListView>(this, IDC_TEX_CANDIDATES);
+    if (index >= 0 && index < candidates->count())
+        delete candidates->takeItem(index);
+}
+
+void CTerrainTextureControl::RegisterCandidate(int row) {
+    KrTerrain* terrain = ViewTerrain();
+    CListView* candidates = DlgItem<CListView>(this, IDC_TEX_CANDIDATES);
+    // Rows of the layer list stand for layers one to one, so a row is added only with
+    // its layer: nothing selected, or a texture that never loaded, registers nothing.
+    if (!terrain || row < 0 || row >= candidates->count() || !Below(row, terrain->textures.size()))
+        return;
+    if (!terrain->AddSplatLayer(row))
+        return;
+    CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
+    layers->addItem(candidates->item(row)->text());
+    const int k = layers->count() - 1;
+    if (terrain->alphaMaps.size() > static_cast<size_t>(k))
+        terrain->selectedLayer = k;
+}
+
+void CTerrainTextureControl::OnRegister() {
+    RegisterCandidate(DlgItem<CListView>(this, IDC_TEX_CANDIDATES)->FirstSelected());
+}
+
+void CTerrainTextureControl::OnUnregister() {
+    CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
+    const int row = layers->FirstSelected();
+    if (row < 0)
+        return;
+    delete layers->takeItem(row);
+    if (KrTerrain* terrain = ViewTerrain())
+        terrain->RemoveSplatLayer(row);
+}
+
+void CTerrainTextureControl::OnLayerDoubleClick() {
+    const int row = DlgItem<CListView>(this, IDC_TEX_LAYERS)->FirstSelected();
+    KrTerrain* terrain = ViewTerrain();
+    if (!terrain)
+        return;
+    if (Below(row, terrain->alphaMaps.size()))
+        terrain->selectedLayer = row;
+    if (Below(terrain->selectedLayer, terrain->splatLayers.size()))
+        DlgItem<CTrackBar>(this, IDC_TEX_LAYER_SCALE)
+            ->setValue(static_cast<int>(
+                terrain->splatLayers[static_cast<size_t>(terrain->selectedLayer)].mappingScale));
+}
+
+void CTerrainTextureControl::OnMoveLayer(int step) {
+    CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
+    const int row = layers->FirstSelected();
+    KrTerrain* terrain = ViewTerrain();
+    if (row < 0 || !terrain || !terrain->SwapSplatLayers(row, row + step))
+        return;
+    // The rows follow their layers, so each name stays beside the layer it stands for,
+    // and the moved row stays selected for the next step.
+    QListWidgetItem* moved = layers->takeItem(row);
+    layers->insertItem(row + step, moved);
+    layers->clearSelection();
+    layers->setCurrentItem(moved);
+    moved->setSelected(true);
+}
+
+void CTerrainTextureControl::OnPaintMode(int mode) {
+    if (KrTerrain* terrain = ViewTerrain())
+        terrain->paintMode = mode;
+}
