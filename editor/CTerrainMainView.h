@@ -4,10 +4,20 @@
 
 #include "KrCamera.h"
 #include "KrTerrain.h"
+#include "win32.h"
 
+#include <QPoint>
 #include <QWidget>
 
-class CTerrainMainView : public QWidget {
+#include <set>
+#include <string>
+
+class CGlViewWindow;
+class QWindow;
+
+// The view is also the platform window the render device is created on: its client area
+// is the widget's, and its GL surface the hosted GL window (none when running without GL).
+class CTerrainMainView : public QWidget, public PlatformWindow {
     Q_OBJECT
 public:
     explicit CTerrainMainView(QWidget* parent = nullptr);
@@ -15,11 +25,62 @@ public:
 
     void OnInitialUpdate();
     void RenderFrame();
+    void ProcessKeyInput();
     void OnLoadTexture();
-    // Replaces the terrain and the pick record with new ones and resets the camera.
-    void NewTerrain(int width, int depth, int cellSpacing);
+    void OnSaveMapVertexData();
+    void OnLoadMapVertexData();
+    // Replaces the terrain and the pick record with new ones and resets the camera. A size
+    // that cannot make a terrain is refused with the reason in *error, and the current
+    // terrain stays.
+    bool NewTerrain(int width, int depth, int cellSpacing, std::string* error = nullptr);
+    // The view's menu commands; false for a command it does not handle.
+    bool OnCommand(int id);
+    // Releases the terrain, the pick record and the render device context (idempotent).
+    void OnDestroy();
+    // Gives the keyboard focus to the view (its GL window when there is one).
+    void TakeFocus();
+
+    // Input, in the view's client coordinates.
+    void OnKeyDown(int key);
+    void OnKeyUp(int key);
+    void OnLButtonDown();
+    void OnLButtonUp();
+    void OnRButtonDown();
+    void OnRButtonUp();
+    void OnMouseMove(QPoint client);
+    // Whether the camera key (a Qt key code) is held, from the key-state table.
+    bool IsKeyHeld(int key) const { return heldKeys_.count(key) != 0; }
+
+    RECT ClientRect() const override;
+    GlSurface* Surface() override;
+
+    // The window that receives the view's input and shows its frames: the GL window, or
+    // the view itself without GL.
+    QWindow* InputWindow() const;
+    CGlViewWindow* GlWindow() const { return glWindow_; }
+
+    // Whether new views draw through OpenGL (when the OpenGL device is built in); tests
+    // may turn it off before the view is made to run on the memory device.
+    static bool useGl;
 
     bool mouseLook = false;
     KrPickRay* pickRay = nullptr;
     KrTerrain* terrain = nullptr;
+    long framesDrawn = 0; // frames presented, for tests and diagnostics
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    bool HandleInput(QEvent* event);
+    void SetMouseCapture(bool on);
+    IDirect3DDevice9* Device() const;
+
+    CGlViewWindow* glWindow_ = nullptr;
+    QWidget* container_ = nullptr;
+    std::set<int> heldKeys_;
+    bool captured_ = false;
+    bool destroyed_ = false;
 };

@@ -1,0 +1,448 @@
+#include "CTerrainMainView.h"
+
+#include "CGlViewWindow.h"
+#include "CMainFrame.h"
+#include "CPrompts.h"
+#include "CTerrainMapControl.h"
+#include "CTerrainTabMenu.h"
+#include "CTerrainTextureControl.h"
+#include "KrRenderer.h"
+#include "memory_device.h"
+#include "resource.h"
+
+#ifdef VELDMARK_HAVE_GL_DEVICE
+#include "gl_device.h"
+#endif
+
+#include <QCursor>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QVBoxLayout>
+
+#ifdef VELDMARK_HAVE_GL_DEVICE
+bool CTerrainMainView::useGl = true;
+#else
+bool CTerrainMainView::useGl = false;
+#endif
+
+namespace {
+
+constexpr int kDefaultSide = 129;
+constexpr int kDefaultSpacing = 10;
+constexpr D3DCOLOR kSkyColour = 0xFF0000FF;
+constexpr float kMoveStep = 10.0f;
+constexpr float kRollStep = 0.005f;
+constexpr float kLookPerPixel = 0.002f;
+
+const char* const kMapFilter = "MapVertexData File (*.mvd)|*.mvd|";
+const char* const kTextureFilter = "Texture File (*.bmp, *.jpg, *.png)|*.bmp; *.jpg; *.png;|";
+
+// The camera keys in the order they are applied.
+struct CameraKey {
+    int key;
+    void (*apply)(KrCamera&);
+};
+const CameraKey kCameraKeys[] = {
+    {Qt::Key_W, [](KrCamera& c) { c.Walk(kMoveStep); }},
+    {Qt::Key_S, [](KrCamera& c) { c.Walk(-kMoveStep); }},
+    {Qt::Key_A, [](KrCamera& c) { c.Strafe(-kMoveStep); }},
+    {Qt::Key_D, [](KrCamera& c) { c.Strafe(kMoveStep); }},
+    {Qt::Key_R, [](KrCamera& c) { c.Fly(kMoveStep); }},
+    {Qt::Key_F, [](KrCamera& c) { c.Fly(-kMoveStep); }},
+    {Qt::Key_Q, [](KrCamera& c) { c.RotateZ(kRollStep, 0); }},
+    {Qt::Key_E, [](KrCamera& c) { c.RotateZ(-kRollStep, 0); }},
+};
+
+QString FromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString FileLabel(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+CTerrainTabMenu* TabMenu() {
+    CMainFrame* frame = GetMainFrame();
+    return frame ? frame->tabMenu : nullptr;
+}
+
+} // namespace
+
+CTerrainMainView::CTerrainMainView(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("CTerrainMainView"));
+    setProperty("controlId", AFX_IDW_PANE_FIRST);
+    setFocusPolicy(Qt::ClickFocus);
+    setMinimumSize(16, 16);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true); // the pick ray follows the cursor with no button held
+    if (useGl) {
+        auto* window = new CGlViewWindow();
+        if (window->CreateContext()) {
+            glWindow_ = window;
+            container_ = QWidget::createWindowContainer(glWindow_, this);
+            container_->setFocusPolicy(Qt::ClickFocus);
+            container_->setMinimumSize(16, 16);
+            auto* layout = new QVBoxLayout(this);
+            layout->setContentsMargins(0, 0, 0, 0);
+            layout->addWidget(container_);
+            glWindow_->installEventFilter(this);
+        } else {
+            qWarning("Veldmark: no OpenGL 3.3 core context; the 3D view stays empty");
+            delete window;
+        }
+    }
+}
+
+CTerrainMainView::~CTerrainMainView() {
+    OnDestroy();
+}
+
+RECT CTerrainMainView::ClientRect() const {
+    return RECT{0, 0, width(), height()};
+}
+
+GlSurface* CTerrainMainView::Surface() {
+    return glWindow_;
+}
+
+QWindow* CTerrainMainView::InputWindow() const {
+    if (glWindow_)
+        return glWindow_;
+    return window() ? window()->windowHandle() : nullptr;
+}
+
+IDirect3DDevice9* CTerrainMainView::Device() const {
+    return KrRenderer::GetInstance()->device;
+}
+
+void CTerrainMainView::OnInitialUpdate() {
+    KrRenderer* renderer = KrRenderer::GetInstance();
+#ifdef VELDMARK_HAVE_GL_DEVICE
+    if (glWindow_)
+        RegisterGlDevice();
+#endif
+    renderer->Create(this);
+    if (!renderer->device && glWindow_) {
+        // Keep a working editor (on the memory device, with nothing on screen) rather
+        // than a view without a device that the terrain and the handlers cannot use.
+#ifdef VELDMARK_HAVE_GL_DEVICE
+        qWarning("Veldmark: the OpenGL device could not be created (%s); the 3D view stays "
+                 "empty",
+                 GlDeviceLastError());
+#else
+        qWarning("Veldmark: the OpenGL device could not be created; the 3D view stays empty");
+#endif
+        glWindow_->removeEventFilter(this);
+        delete container_; // deletes the GL window too
+        container_ = nullptr;
+        glWindow_ = nullptr;
+        renderer->Create(this);
+    }
+    if (auto* memory = dynamic_cast<MemoryDevice*>(renderer->device))
+        memory->recording = false; // an editor session would grow the call log forever
+
+    if (!terrain)
+        terrain = new KrTerrain();
+    terrain->device = renderer->device;
+    if (renderer->device)
+        terrain->Create(kDefaultSide, kDefaultSide, kDefaultSpacing);
+    terrain->fillMode = D3DFILL_SOLID;
+    renderer->camera.Reset();
+    if (renderer->device)
+        renderer->UpdateView();
+    if (!pickRay)
+        pickRay = new KrPickRay();
+    terrain->pickRay = pickRay;
+}
+
+void CTerrainMainView::RenderFrame() {
+    KrRenderer* renderer = KrRenderer::GetInstance();
+    IDirect3DDevice9* device = renderer->device;
+    if (!device)
+        return;
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kSkyColour, 1.0f, 0);
+    device->BeginScene();
+    if (terrain)
+        terrain->Render();
+    renderer->ApplyMaterial();
+    device->EndScene();
+    device->Present(nullptr, nullptr, nullptr, nullptr);
+    ++framesDrawn;
+}
+
+void CTerrainMainView::ProcessKeyInput() {
+    KrRenderer* renderer = KrRenderer::GetInstance();
+    for (const CameraKey& camKey : kCameraKeys) {
+        if (!IsKeyHeld(camKey.key))
+            continue;
+        camKey.apply(renderer->camera);
+        if (renderer->device)
+            renderer->UpdateView();
+    }
+}
+
+void CTerrainMainView::OnKeyDown(int key) {
+    heldKeys_.insert(key);
+    ProcessKeyInput();
+}
+
+void CTerrainMainView::OnKeyUp(int key) {
+    heldKeys_.erase(key);
+}
+
+void CTerrainMainView::OnLButtonDown() {
+    TakeFocus();
+    if (!terrain)
+        return;
+    terrain->editing = true;
+    terrain->Update();
+}
+
+void CTerrainMainView::OnLButtonUp() {
+    if (!terrain)
+        return;
+    terrain->editing = false;
+    terrain->Update();
+}
+
+void CTerrainMainView::OnRButtonDown() {
+    TakeFocus();
+    mouseLook = true;
+}
+
+void CTerrainMainView::OnRButtonUp() {
+    mouseLook = false;
+}
+
+void CTerrainMainView::OnMouseMove(QPoint client) {
+    KrRenderer* renderer = KrRenderer::GetInstance();
+    if (renderer->device && pickRay)
+        pickRay->ComputePickRay(renderer->device, renderer->deviceWindow, client.x(), client.y());
+    if (!mouseLook)
+        return;
+
+    const QPoint topLeft = mapToGlobal(QPoint(0, 0));
+    const int left = topLeft.x(), top = topLeft.y();
+    const int right = left + width(), bottom = top + height();
+    const int cx = left + (right - left) / 2;
+    const int cy = top + (bottom - top) / 2;
+    const QPoint cursor = QCursor::pos();
+    QCursor::setPos(cx, cy);
+
+    renderer->camera.RotateY(static_cast<float>(cursor.x() - cx) * kLookPerPixel, 0);
+    renderer->camera.RotateX(static_cast<float>(cursor.y() - cy) * kLookPerPixel, 0);
+    if (renderer->device)
+        renderer->UpdateView();
+    if (terrain)
+        terrain->Update();
+    RenderFrame();
+}
+
+void CTerrainMainView::TakeFocus() {
+    if (container_) {
+        container_->setFocus(Qt::MouseFocusReason);
+        glWindow_->requestActivate();
+    } else {
+        setFocus(Qt::MouseFocusReason);
+    }
+}
+
+void CTerrainMainView::SetMouseCapture(bool on) {
+    if (on == captured_)
+        return;
+    captured_ = on;
+    if (glWindow_)
+        glWindow_->setMouseGrabEnabled(on);
+    else if (on)
+        grabMouse();
+    else
+        releaseMouse();
+}
+
+bool CTerrainMainView::HandleInput(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::KeyPress: {
+        auto* key = static_cast<QKeyEvent*>(event);
+        OnKeyDown(key->key());
+        return false;
+    }
+    case QEvent::KeyRelease: {
+        auto* key = static_cast<QKeyEvent*>(event);
+        // Auto-repeat sends a release before each repeated press; the key is still held.
+        if (!key->isAutoRepeat())
+            OnKeyUp(key->key());
+        return false;
+    }
+    case QEvent::FocusOut:
+        // Keys released while another window has the focus never reach the table.
+        heldKeys_.clear();
+        return false;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton)
+            OnLButtonDown();
+        else if (mouse->button() == Qt::RightButton)
+            OnRButtonDown();
+        // Hold the mouse while a button is down so the release ends the stroke or the
+        // mouse look even when it happens outside the view.
+        SetMouseCapture(mouse->buttons() != Qt::NoButton);
+        return false;
+    }
+    case QEvent::MouseButtonRelease: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton)
+            OnLButtonUp();
+        else if (mouse->button() == Qt::RightButton)
+            OnRButtonUp();
+        SetMouseCapture(mouse->buttons() != Qt::NoButton);
+        return false;
+    }
+    case QEvent::MouseMove: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        OnMouseMove(mouse->position().toPoint());
+        return false;
+    }
+    default:
+        return false;
+    }
+}
+
+bool CTerrainMainView::event(QEvent* event) {
+    if (!glWindow_)
+        HandleInput(event);
+    return QWidget::event(event);
+}
+
+bool CTerrainMainView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == glWindow_)
+        HandleInput(event);
+    return QWidget::eventFilter(watched, event);
+}
+
+void CTerrainMainView::paintEvent(QPaintEvent*) {
+    // Frames come from the idle loop; painting draws nothing.
+}
+
+bool CTerrainMainView::OnCommand(int id) {
+    switch (id) {
+    case ID_SAVE_MAP:
+        OnSaveMapVertexData();
+        return true;
+    case ID_LOAD_MAP:
+        OnLoadMapVertexData();
+        return true;
+    case ID_LOAD_TEXTURE:
+        OnLoadTexture();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CTerrainMainView::OnLoadTexture() {
+    const QStringList paths = Prompts().OpenFiles(this, QStringLiteral("텍스쳐 불러오기"),
+                                                  QString::fromUtf8(kTextureFilter), true);
+    if (paths.isEmpty())
+        return;
+    CTerrainTabMenu* tabs = TabMenu();
+    CTerrainTextureControl* page = tabs ? tabs->texturePage : nullptr;
+    QStringList failures;
+    for (const QString& path : paths) {
+        const QString name = QFileInfo(path).fileName();
+        if (!terrain)
+            continue;
+        std::string error;
+        // Only a texture that loaded gets a row: the page's rows index the terrain's list.
+        if (terrain->AddTexture(path.toStdWString().c_str(), &error)) {
+            if (page)
+                page->AddTextureName(name);
+        } else {
+            failures << QStringLiteral("%1: %2").arg(name, FromUtf8(error));
+        }
+    }
+    if (!failures.isEmpty()) {
+        Prompts().Message(this, QStringLiteral("텍스쳐 불러오기"),
+                          QStringLiteral("These texture files could not be loaded:\n\n%1")
+                              .arg(failures.join(u'\n')));
+    }
+}
+
+void CTerrainMainView::OnSaveMapVertexData() {
+    const QString path = Prompts().SaveFile(this, QStringLiteral("저장"),
+                                            QString::fromUtf8(kMapFilter), QStringLiteral("mvd"));
+    if (path.isEmpty() || !terrain)
+        return;
+    std::string error;
+    if (!terrain->SaveMapVertexData(QFile::encodeName(path).constData(), &error)) {
+        Prompts().Message(this, QStringLiteral("Do not Create File"),
+                          QStringLiteral("Do not Create File\n\n%1\n%2\n\nAn existing file of "
+                                         "that name is left as it was.")
+                              .arg(FileLabel(path), FromUtf8(error)));
+    }
+}
+
+void CTerrainMainView::OnLoadMapVertexData() {
+    const QStringList paths =
+        Prompts().OpenFiles(this, QStringLiteral("불러오기"), QString::fromUtf8(kMapFilter), false);
+    if (paths.isEmpty() || !terrain)
+        return;
+    const QString& path = paths.first();
+    std::string error;
+    if (!terrain->LoadMapVertexData(QFile::encodeName(path).constData(), &error)) {
+        Prompts().Message(this, QStringLiteral("Do not Load File"),
+                          QStringLiteral("Do not Load File\n\n%1\n%2\n\nThe terrain is "
+                                         "unchanged.")
+                              .arg(FileLabel(path), FromUtf8(error)));
+    }
+    CTerrainTabMenu* tabs = TabMenu();
+    if (tabs && tabs->mapPage)
+        tabs->mapPage->ShowTerrainInfo();
+}
+
+bool CTerrainMainView::NewTerrain(int width, int depth, int cellSpacing, std::string* error) {
+    if (!IsValidTerrainSize(width, depth, static_cast<float>(cellSpacing))) {
+        if (error) {
+            *error = "A terrain needs 2 to " + std::to_string(kMaxTerrainSide) +
+                     " vertices a side and a cell spacing above 0.";
+        }
+        return false;
+    }
+    KrRenderer* renderer = KrRenderer::GetInstance();
+    // The new terrain is made before the old one goes, so a failure keeps the old one.
+    auto* fresh = new KrTerrain();
+    fresh->device = renderer->device;
+    if (!renderer->device || !fresh->Create(width, depth, cellSpacing)) {
+        delete fresh;
+        if (error)
+            *error = "The device could not hold a terrain of this size.";
+        return false;
+    }
+    delete terrain;
+    delete pickRay;
+    terrain = fresh;
+    terrain->fillMode = D3DFILL_SOLID;
+    renderer->camera.Reset();
+    renderer->UpdateView();
+    pickRay = new KrPickRay();
+    terrain->pickRay = pickRay;
+    return true;
+}
+
+void CTerrainMainView::OnDestroy() {
+    if (destroyed_)
+        return;
+    destroyed_ = true;
+    SetMouseCapture(false);
+    delete terrain;
+    terrain = nullptr;
+    delete pickRay;
+    pickRay = nullptr;
+    // The renderer goes while the GL window it draws on still exists.
+    KrRenderer::DestroyInstance();
+}
