@@ -16,6 +16,26 @@ float Length(const D3DXVECTOR3& v) {
     return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
 }
 
+float PlaneDistance(const KrPlane& p, const D3DXVECTOR3& v) {
+    return p.a * v.x + p.b * v.y + p.c * v.z + p.d;
+}
+
+// The lengths ClassifySphere divides by, the same expression.
+void PlaneLengths(const KrFrustum* frustum, float out[6]) {
+    for (int i = 0; i < 6; ++i) {
+        const KrPlane& p = frustum->planes[i];
+        out[i] = std::sqrt(p.a * p.a + p.b * p.b + p.c * p.c);
+    }
+}
+
+// The index pass under way, for the split answers kept in the tiles.
+uint32_t gIndexPass = 0;
+
+void NextIndexPass() {
+    if (++gIndexPass == 0)
+        gIndexPass = 1; // 0 marks a tile never asked
+}
+
 int32_t* PutTriangle(int32_t* out, int32_t a, int32_t b, int32_t c) {
     out[0] = a;
     out[1] = b;
@@ -157,6 +177,14 @@ int32_t KrQuadTree::LodLevel(const D3DXVECTOR3* eye, const KrTerrainVertex* vert
 }
 
 int KrQuadTree::IsInFrustum(const KrFrustum* frustum, const KrTerrainVertex* vertices) {
+    float lengths[6];
+    PlaneLengths(frustum, lengths);
+    return Classify(frustum, lengths, vertices);
+}
+
+// ClassifySphere's tests, in its order, on lengths worked out beforehand.
+int KrQuadTree::Classify(const KrFrustum* frustum, const float planeLengths[6],
+                         const KrTerrainVertex* vertices) {
     D3DXVECTOR3 c;
     if (children[0]) {
         c = Position(vertices, centre);
@@ -170,8 +198,16 @@ int KrQuadTree::IsInFrustum(const KrFrustum* frustum, const KrTerrainVertex* ver
     boundingSphere.x = c.x;
     boundingSphere.y = c.y;
     boundingSphere.z = c.z;
-    if (ClassifySphere(frustum, &boundingSphere) == 0)
-        return 0;
+    bool crossing = false;
+    for (int i = 0; i < 6 && !crossing; ++i)
+        crossing = std::fabs(PlaneDistance(frustum->planes[i], c)) / planeLengths[i] <
+                   boundingSphere.radius;
+    if (!crossing) {
+        for (const KrPlane& plane : frustum->planes) {
+            if (!(PlaneDistance(plane, c) < 0.0f))
+                return 0;
+        }
+    }
 
     int inside = 0;
     for (int corner : {CornerBR, CornerBL, CornerTR, CornerTL}) {
@@ -183,19 +219,35 @@ int KrQuadTree::IsInFrustum(const KrFrustum* frustum, const KrTerrainVertex* ver
 }
 
 void KrQuadTree::FrustumCull(const KrTerrainVertex* vertices, const KrFrustum* frustum) {
-    const int r = IsInFrustum(frustum, vertices);
+    float lengths[6];
+    PlaneLengths(frustum, lengths);
+    Cull(vertices, frustum, lengths);
+}
+
+void KrQuadTree::Cull(const KrTerrainVertex* vertices, const KrFrustum* frustum,
+                      const float planeLengths[6]) {
+    const int r = Classify(frustum, planeLengths, vertices);
     culled = r == 0;
     wholeInside_ = r == 2;
     if (r == 1 && children[0]) {
         for (KrQuadTree* child : children)
-            child->FrustumCull(vertices, frustum);
+            child->Cull(vertices, frustum, planeLengths);
     }
 }
 
 int32_t KrQuadTree::GenerateIndices(int32_t count, int32_t* indices,
                                     const KrTerrainVertex* vertices, const KrFrustum* frustum,
                                     double lodFactor) {
+    NextIndexPass();
     return Generate(count, indices, vertices, frustum, lodFactor, false);
+}
+
+bool KrQuadTree::Splits(const D3DXVECTOR3* eye, const KrTerrainVertex* vertices, double lodFactor) {
+    if (splitPass_ != gIndexPass) {
+        splitPass_ = gIndexPass;
+        splits_ = children[0] && Size() > LodLevel(eye, vertices, lodFactor);
+    }
+    return splits_;
 }
 
 int32_t KrQuadTree::Generate(int32_t count, int32_t* indices, const KrTerrainVertex* vertices,
@@ -207,16 +259,51 @@ int32_t KrQuadTree::Generate(int32_t count, int32_t* indices, const KrTerrainVer
             return count;
     }
     const D3DXVECTOR3* eye = &frustum->centre;
-    if (children[0] && Size() > LodLevel(eye, vertices, lodFactor)) {
+    if (Splits(eye, vertices, lodFactor)) {
         const bool inside = ancestorInside || wholeInside_;
         for (KrQuadTree* child : children)
             count = child->Generate(count, indices, vertices, frustum, lodFactor, inside);
         return count;
     }
 
-    const auto finer = [&](const KrQuadTree* n) {
-        return n && n->children[0] && n->Size() > n->LodLevel(eye, vertices, lodFactor);
-    };
+    return Emit(count, indices, vertices, eye, lodFactor);
+}
+
+int32_t KrQuadTree::CullAndGenerateIndices(int32_t count, int32_t* indices,
+                                           const KrTerrainVertex* vertices,
+                                           const KrFrustum* frustum, double lodFactor) {
+    NextIndexPass();
+    float lengths[6];
+    PlaneLengths(frustum, lengths);
+    return CullGenerate(count, indices, vertices, frustum, lengths, lodFactor, false);
+}
+
+// Reached with inside false only when every ancestor was partly inside, which is exactly
+// when the cull pass would have classified this tile: the same answer, asked only here.
+int32_t KrQuadTree::CullGenerate(int32_t count, int32_t* indices, const KrTerrainVertex* vertices,
+                                 const KrFrustum* frustum, const float planeLengths[6],
+                                 double lodFactor, bool inside) {
+    culled = false;
+    if (!inside) {
+        const int r = Classify(frustum, planeLengths, vertices);
+        wholeInside_ = r == 2;
+        if (r == 0)
+            return count;
+        inside = r == 2;
+    }
+    const D3DXVECTOR3* eye = &frustum->centre;
+    if (Splits(eye, vertices, lodFactor)) {
+        for (KrQuadTree* child : children)
+            count = child->CullGenerate(count, indices, vertices, frustum, planeLengths, lodFactor,
+                                        inside);
+        return count;
+    }
+    return Emit(count, indices, vertices, eye, lodFactor);
+}
+
+int32_t KrQuadTree::Emit(int32_t count, int32_t* indices, const KrTerrainVertex* vertices,
+                         const D3DXVECTOR3* eye, double lodFactor) {
+    const auto finer = [&](KrQuadTree* n) { return n && n->Splits(eye, vertices, lodFactor); };
     const bool up = finer(neighbours[EdgeUp]), down = finer(neighbours[EdgeDown]);
     const bool left = finer(neighbours[EdgeLeft]), right = finer(neighbours[EdgeRight]);
     const int32_t tl = corners[CornerTL], tr = corners[CornerTR];

@@ -29,6 +29,13 @@ public:
                             const KrTerrainVertex* vertices, const KrFrustum* frustum,
                             double lodFactor);
 
+    // The cull and index passes in one walk, listing the same triangles as FrustumCull then
+    // GenerateIndices; tiles below the level-of-detail cut, whose marks the index pass
+    // would not read, are not classified. Their marks stay as an earlier frame left them.
+    int32_t CullAndGenerateIndices(int32_t triangleCount, int32_t* indices,
+                                   const KrTerrainVertex* vertices, const KrFrustum* frustum,
+                                   double lodFactor);
+
     bool Subdivide();
     // The same-size tile next to this one: its corners go to out, its centre index is
     // returned, or −1 when that centre lies off a grid of vertexCount vertices.
@@ -53,6 +60,20 @@ private:
     int32_t Size() const { return corners[CornerTR] - corners[CornerTL]; }
     int32_t Generate(int32_t count, int32_t* indices, const KrTerrainVertex* vertices,
                      const KrFrustum* frustum, double lodFactor, bool ancestorInside);
+    int32_t CullGenerate(int32_t count, int32_t* indices, const KrTerrainVertex* vertices,
+                         const KrFrustum* frustum, const float planeLengths[6], double lodFactor,
+                         bool inside);
+    // The triangles of a tile drawn whole, split toward finer neighbours.
+    int32_t Emit(int32_t count, int32_t* indices, const KrTerrainVertex* vertices,
+                 const D3DXVECTOR3* eye, double lodFactor);
+    // IsInFrustum and the cull pass with the planes' lengths worked out once per frame.
+    int Classify(const KrFrustum* frustum, const float planeLengths[6],
+                 const KrTerrainVertex* vertices);
+    void Cull(const KrTerrainVertex* vertices, const KrFrustum* frustum,
+              const float planeLengths[6]);
+    // Whether the index pass splits this tile. A tile is asked again by each neighbour,
+    // so the answer is kept for the pass that worked it out.
+    bool Splits(const D3DXVECTOR3* eye, const KrTerrainVertex* vertices, double lodFactor);
 
     // Set by the cull pass with culled: this tile was wholly inside. The marks below such
     // a tile were not refreshed this frame, so the index pass ignores them.
@@ -61,4 +82,6 @@ private:
     // reach one row before one column, and splitting them further made tiles that overlapped
     // and overran the index buffer.
     int32_t rowStride_ = 0;
+    uint32_t splitPass_ = 0; // the index pass that set splits_; passes count from 1
+    bool splits_ = false;
 };

@@ -8,6 +8,7 @@
 #include "d3d9.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,10 @@ public:
     bool Create(int32_t width, int32_t depth, int32_t cellSpacing);
     bool BuildVertices();
     bool UpdateNormals(const int32_t* triangles);
+    // The vertex buffer is refreshed only where the master array changed. The brush, the
+    // normal pass and the grid's own builders keep track of that; code that writes
+    // `vertices` directly calls this with the first and last index it wrote.
+    void MarkVerticesChanged(int32_t first, int32_t last);
 
     // MapVertexData file. On failure the reason goes to *error (if given); a failed save
     // leaves any existing file untouched, a failed load leaves the terrain untouched.
@@ -135,6 +140,31 @@ public:
     bool pickHit = false;
 
 private:
+    // Per vertex, for the normal pass: its normal before the pass and how often this frame's
+    // list names it.
+    struct NormalWork {
+        float nx, ny, nz;
+        int32_t uses;
+    };
+
+    struct IndexRange {
+        int32_t first, last; // empty when first > last
+    };
+
+    // The master array's vertices not yet in the vertex buffer: all of them lie in
+    // changed_, and per grid row in changedRows_ (vertsPerCol entries; null if it could not
+    // be made, and then changed_ is uploaded whole).
+    IndexRange changed_{INT32_MAX, -1};
+    std::unique_ptr<IndexRange[]> changedRows_;
+    // numVertices entries, made by the first normal pass on a grid.
+    std::unique_ptr<NormalWork[]> normalWork_;
+
+    void MarkVertex(int32_t index);
+    // Copies the changed vertices to the device, a few row runs at a time.
+    bool UploadChangedVertices();
+
+    // A new grid whose vertex buffer already holds the whole array.
+    void ResetVertexTracking();
     // The quadtree size rule: rebuilds or drops the tree for the current grid.
     void ApplyQuadTreeRule();
     void ReleaseSplatting();

@@ -3,7 +3,9 @@
 #include "KrTerrain.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -49,12 +51,16 @@ void KrTerrain::ApplyHeightBrush() {
         const float step = strength * sign * factor;
         for (int32_t row = r0; row <= r1; ++row) {
             KrTerrainVertex* line = vertices + static_cast<size_t>(row) * info.vertsPerRow;
+            bool changed = false;
             for (int32_t column = c0; column <= c1; ++column) {
-                if (flat)
-                    line[column].y = 0.0f;
-                else
-                    line[column].y += step;
+                const float before = line[column].y;
+                const float after = flat ? 0.0f : before + step;
+                line[column].y = after;
+                changed |= std::bit_cast<uint32_t>(before) != std::bit_cast<uint32_t>(after);
             }
+            // Rows whose heights all kept their bits need no upload.
+            if (changed)
+                MarkVerticesChanged(row * info.vertsPerRow + c0, row * info.vertsPerRow + c1);
         }
     };
     square(bigRadius, 5.0f);

@@ -207,6 +207,7 @@ bool KrTerrain::LoadMapVertexData(const char* path, std::string* error) {
     vertexBuffer = newVertices;
     delete[] vertices;
     vertices = array.release();
+    ResetVertexTracking();
     ApplyQuadTreeRule();
     ReleaseAndClear(indexBuffer);
     indexBuffer = newIndices;

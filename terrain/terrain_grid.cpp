@@ -147,6 +147,7 @@ bool KrTerrain::BuildVertices() {
     vertexBuffer = buffer;
     delete[] vertices;
     vertices = array;
+    ResetVertexTracking();
     ApplyQuadTreeRule();
     return true;
 }
@@ -161,45 +162,4 @@ void KrTerrain::ApplyQuadTreeRule() {
     quadTree = new KrQuadTree(info.vertsPerRow, info.vertsPerCol);
     quadTree->Build(vertices);
     quadTree->LinkNeighbours(quadTree, vertices, quadTree->corners[CornerTR] + 1);
-}
-
-bool KrTerrain::UpdateNormals(const int32_t* triangles) {
-    if (!vertices || !vertexBuffer)
-        return false;
-    const auto position = [this](int32_t i) {
-        return D3DXVECTOR3(vertices[i].x, vertices[i].y, vertices[i].z);
-    };
-    for (int32_t t = 0; t < visibleTriangleCount; ++t) {
-        const int32_t* tri = triangles + 3 * t;
-        const D3DXVECTOR3 p0 = position(tri[0]);
-        const D3DXVECTOR3 e1 = position(tri[1]) - p0;
-        const D3DXVECTOR3 e2 = position(tri[2]) - p0;
-        D3DXVECTOR3 face(e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z,
-                         e1.x * e2.y - e1.y * e2.x);
-        D3DXVec3Normalize(&face, &face);
-        for (int k = 0; k < 3; ++k) {
-            KrTerrainVertex& v = vertices[tri[k]];
-            v.nx += face.x;
-            v.ny += face.y;
-            v.nz += face.z;
-        }
-    }
-    for (int32_t t = 0; t < visibleTriangleCount; ++t) {
-        for (int k = 0; k < 3; ++k) {
-            KrTerrainVertex& v = vertices[triangles[3 * t + k]];
-            D3DXVECTOR3 n(v.nx, v.ny, v.nz);
-            D3DXVec3Normalize(&n, &n);
-            v.nx = n.x;
-            v.ny = n.y;
-            v.nz = n.z;
-        }
-    }
-
-    const UINT bytes = static_cast<UINT>(info.numVertices) * sizeof(KrTerrainVertex);
-    void* locked = nullptr;
-    if (FAILED(vertexBuffer->Lock(0, bytes, &locked, 0)))
-        return false;
-    std::memcpy(locked, vertices, bytes);
-    vertexBuffer->Unlock();
-    return true;
 }

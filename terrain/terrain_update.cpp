@@ -27,9 +27,8 @@ bool KrTerrain::UpdateTerrain(D3DXMATRIX view, D3DXMATRIX projection) {
     auto* triangles = static_cast<int32_t*>(locked);
 
     if (quadTreeEnabled && quadTree) {
-        quadTree->FrustumCull(vertices, &frustum);
-        visibleTriangleCount = quadTree->GenerateIndices(0, triangles, vertices, &frustum,
-                                                         static_cast<double>(lodThreshold) * 0.001);
+        visibleTriangleCount = quadTree->CullAndGenerateIndices(
+            0, triangles, vertices, &frustum, static_cast<double>(lodThreshold) * 0.001);
     } else {
         BuildFullIndexList(triangles);
     }
@@ -58,22 +57,25 @@ bool KrTerrain::BuildFullIndexList(int32_t* triangles) {
     };
     int32_t* out = triangles + 3 * static_cast<int64_t>(visibleTriangleCount);
     for (int32_t r = 0; r < info.cellsPerCol; ++r) {
+        // A cell's left corners are the right corners of the cell before it: each vertex of
+        // the row pair is tested once.
+        bool ia = inside(r * w), ic = inside((r + 1) * w);
         for (int32_t c = 0; c < info.cellsPerRow; ++c) {
             const int32_t a = r * w + c, b = a + 1;
             const int32_t cc = (r + 1) * w + c, d = cc + 1;
-            // B and C are shared by the cell's two triangles: test them once.
-            const bool ia = inside(a), ib = inside(b), ic = inside(cc);
+            const bool ib = inside(b), id = inside(d);
             if (ia || ib || ic) {
                 out[0] = a, out[1] = b, out[2] = cc;
                 out += 3;
                 ++visibleTriangleCount;
             }
-            const bool id = inside(d);
             if (ic || ib || id) {
                 out[0] = cc, out[1] = b, out[2] = d;
                 out += 3;
                 ++visibleTriangleCount;
             }
+            ia = ib;
+            ic = id;
         }
     }
     return true;
