@@ -6,11 +6,13 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -28,8 +30,24 @@ KrRenderer* Renderer() {
 
 enum Pose { StartPose, WholeTerrainPose };
 
+// The vertex buffer's uploads, read from the memory device's lock records.
+struct UploadCounter {
+    explicit UploadCounter(const KrTerrain& t)
+        : buffer(static_cast<MemoryVertexBuffer*>(t.vertexBuffer)), locks(buffer->lockCount) {}
+    // Call after each frame: adds what that frame uploaded.
+    void Frame() {
+        if (buffer->lockCount != locks) {
+            bytes += buffer->lastLockSize;
+            locks = buffer->lockCount;
+        }
+    }
+    MemoryVertexBuffer* buffer;
+    int locks;
+    int64_t bytes = 0;
+};
+
 struct Scene {
-    explicit Scene(int side, Pose pose, float lod) {
+    Scene(int side, Pose pose, float lod) : pose(pose) {
         KrRenderer* r = Renderer();
         terrain.device = r->device;
         terrain.Create(side, side, 10);
@@ -38,24 +56,48 @@ struct Scene {
         r->camera.Reset();
         if (pose == WholeTerrainPose) {
             // High above the centre, looking straight down, with the whole grid in the
-            // culling frustum.
+            // culling frustum (BM_Update's triangle counts at lod 0 show all 2 (W - 1)^2).
             r->camera.SetPosition(D3DXVECTOR3(0, side * 10.0f * 0.75f + 400.0f, 0));
             r->camera.RotateX(kHalfPi, 0);
         }
-        r->UpdateView();
-        pick.ComputePickRay(r->device, &window, 640, 384);
-        // A few frames first so the normals have settled as they would in use.
-        for (int i = 0; i < 3; ++i)
-            terrain.Update();
+        Aim();
+        Settle();
     }
     ~Scene() { terrain.device = nullptr; }
+
+    // The view and a pick ray through a point below the window's centre, which meets the
+    // ground from both poses, as a pointer over the terrain would.
+    void Aim() {
+        KrRenderer* r = Renderer();
+        r->UpdateView();
+        pick.ComputePickRay(r->device, &window, 640, 600);
+    }
+
+    // Frames until the normals stop changing (as they do after a while with nothing
+    // edited), or a time limit for the big lists at lod 0.
+    void Settle() {
+        UploadCounter uploads(terrain);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        for (int i = 0; i < 400 && std::chrono::steady_clock::now() < until; ++i) {
+            const int64_t before = uploads.bytes;
+            terrain.Update();
+            uploads.Frame();
+            if (i > 2 && uploads.bytes == before)
+                break;
+        }
+    }
+
+    Pose pose;
     KrTerrain terrain;
     KrPickRay pick;
 };
 
-void SetBytes(benchmark::State& state, const KrTerrain& t) {
+void Report(benchmark::State& state, const KrTerrain& t, const UploadCounter& uploads) {
     state.SetBytesProcessed(state.iterations() * int64_t(t.info.numVertices) * 32);
     state.counters["triangles"] = t.visibleTriangleCount;
+    state.counters["hit"] = t.pickHit;
+    state.counters["upload_B"] =
+        benchmark::Counter(double(uploads.bytes), benchmark::Counter::kAvgIterations);
 }
 
 void BM_CopyFloor(benchmark::State& state) {
@@ -69,22 +111,59 @@ void BM_CopyFloor(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * int64_t(bytes));
 }
 
+// Frames with nothing edited and the camera still.
 void BM_Update(benchmark::State& state) {
     Scene scene(int(state.range(0)), Pose(state.range(1)), float(state.range(2)));
-    for (auto _ : state)
+    UploadCounter uploads(scene.terrain);
+    for (auto _ : state) {
         scene.terrain.Update();
-    SetBytes(state, scene.terrain);
+        uploads.Frame();
+    }
+    Report(state, scene.terrain, uploads);
 }
 
+// Frames with the camera walking back and forth along its view, nothing edited: the list,
+// the pick and the normals change every frame.
+void BM_UpdateMoving(benchmark::State& state) {
+    Scene scene(int(state.range(0)), Pose(state.range(1)), 5);
+    KrCamera& camera = Renderer()->camera;
+    UploadCounter uploads(scene.terrain);
+    int64_t frame = 0;
+    for (auto _ : state) {
+        camera.Walk(frame++ % 200 < 100 ? 2.0f : -2.0f);
+        scene.Aim();
+        scene.terrain.Update();
+        uploads.Frame();
+    }
+    Report(state, scene.terrain, uploads);
+}
+
+// Frames with the height brush held down at the pick point.
 void BM_UpdateWhileEditing(benchmark::State& state) {
-    Scene scene(int(state.range(0)), StartPose, 5);
-    scene.terrain.editing = true;
-    scene.terrain.strength = 0.01f;
-    for (auto _ : state)
-        scene.terrain.Update();
-    SetBytes(state, scene.terrain);
+    Scene scene(int(state.range(0)), Pose(state.range(1)), 5);
+    KrTerrain& t = scene.terrain;
+    t.editing = true;
+    t.activeTool = 0;
+    t.brushMode = 1;
+    t.strength = 0.01f;
+    UploadCounter uploads(t);
+    for (auto _ : state) {
+        t.Update();
+        uploads.Frame();
+    }
+    if (!t.pickHit || t.GetHeight(scene.pick.hitPoint.x, scene.pick.hitPoint.z) <= 0.0f)
+        state.SkipWithError("the brush did not raise the terrain");
+    Report(state, t, uploads);
 }
 
+float HeightSum(const KrTerrain& t) {
+    float sum = 0;
+    for (int32_t i = 0; i < t.info.numVertices; ++i)
+        sum += std::fabs(t.vertices[i].y);
+    return sum;
+}
+
+// One height brush step at a picked point, raising and lowering in turn.
 void BM_BrushStep(benchmark::State& state) {
     Scene scene(129, StartPose, 5);
     KrTerrain& t = scene.terrain;
@@ -93,10 +172,22 @@ void BM_BrushStep(benchmark::State& state) {
     t.strength = 0.01f;
     t.pickHit = true;
     scene.pick.hitPoint = D3DXVECTOR3(5, 0, 5);
-    for (auto _ : state)
+    int64_t step = 0;
+    float written = 0;
+    for (auto _ : state) {
+        t.brushMode = step++ % 2 ? 2 : 1;
         t.ApplyHeightBrush();
+        if (step == 1) {
+            state.PauseTiming();
+            written = HeightSum(t);
+            state.ResumeTiming();
+        }
+    }
+    if (!(written > 0))
+        state.SkipWithError("the brush wrote nothing");
 }
 
+// One paint step into a layer's alpha map, drawing and erasing in turn so each step writes.
 void BM_PaintStep(benchmark::State& state) {
     Scene scene(129, StartPose, 5);
     KrTerrain& t = scene.terrain;
@@ -106,11 +197,15 @@ void BM_PaintStep(benchmark::State& state) {
     t.AddSplatLayer(0);
     t.selectedLayer = 0;
     t.bigRadius = int(state.range(0));
-    t.splatInnerRadius = float(state.range(1));
+    t.splatInnerRadius = float(state.range(1)) * 0.5f;
     t.pickHit = true;
     scene.pick.hitPoint = D3DXVECTOR3(5, 0, 5);
+    auto* map = static_cast<MemoryTexture*>(t.alphaMaps[0]->texture);
+    t.paintMode = 1;
+    t.PaintSplat(&scene.pick, 0);
+    if (map->Texel(0, UINT(t.splatCentreX), UINT(t.splatCentreY)) == 0)
+        state.SkipWithError("painting wrote nothing");
     for (auto _ : state) {
-        // Alternate draw and erase so every step writes.
         t.paintMode ^= 1;
         t.PaintSplat(&scene.pick, 0);
     }
@@ -123,11 +218,12 @@ std::string FilePath() {
 void BM_Save(benchmark::State& state) {
     Scene scene(int(state.range(0)), StartPose, 5);
     const std::string path = FilePath();
+    UploadCounter uploads(scene.terrain);
     for (auto _ : state)
         if (!scene.terrain.SaveMapVertexData(path.c_str()))
             state.SkipWithError("save failed");
     std::remove(path.c_str());
-    SetBytes(state, scene.terrain);
+    Report(state, scene.terrain, uploads);
 }
 
 void BM_Load(benchmark::State& state) {
@@ -138,7 +234,8 @@ void BM_Load(benchmark::State& state) {
         if (!scene.terrain.LoadMapVertexData(path.c_str()))
             state.SkipWithError("load failed");
     std::remove(path.c_str());
-    SetBytes(state, scene.terrain);
+    UploadCounter uploads(scene.terrain);
+    Report(state, scene.terrain, uploads);
 }
 
 // 520 has no quadtree: the per-triangle path.
@@ -149,16 +246,28 @@ BENCHMARK(BM_Update)
     ->ArgsProduct({kSides, {StartPose, WholeTerrainPose}, {0, 5}})
     ->ArgNames({"side", "pose", "lod"})
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_UpdateWhileEditing)->ArgsProduct({kSides})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_UpdateMoving)
+    ->ArgsProduct({kSides, {StartPose, WholeTerrainPose}})
+    ->ArgNames({"side", "pose"})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_UpdateWhileEditing)
+    ->ArgsProduct({kSides, {StartPose, WholeTerrainPose}})
+    ->ArgNames({"side", "pose"})
+    ->Unit(benchmark::kMicrosecond);
+// The constructor's radii, the map page's start-up radii, and the largest.
 BENCHMARK(BM_BrushStep)
     ->Args({100, 50})
+    ->Args({25, 20})
     ->Args({500, 250})
     ->ArgNames({"big", "small"})
     ->Unit(benchmark::kMicrosecond);
+// The constructor's radius, the texture page's start-up radii (smoothness 150, strength 75)
+// and the largest; the inner radius is half the second argument.
 BENCHMARK(BM_PaintStep)
     ->Args({100, 0})
-    ->Args({500, 125})
-    ->ArgNames({"radius", "inner"})
+    ->Args({150, 75})
+    ->Args({500, 250})
+    ->ArgNames({"radius", "small"})
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Save)->Arg(1025)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Load)->Arg(1025)->Unit(benchmark::kMillisecond);
