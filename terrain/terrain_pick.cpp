@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 D3DXVECTOR3 Cross(const D3DXVECTOR3& a, const D3DXVECTOR3& b) {
@@ -25,6 +29,59 @@ int64_t FloorToIndex(float f) {
         return std::numeric_limits<int32_t>::max();
     return static_cast<int64_t>(std::floor(f));
 }
+
+#if defined(__SSE2__)
+
+// IntersectTriangle for the four triangles at tri, with its operations in its order so that
+// every lane rounds as the scalar test does. Lane i of the result is set where triangle i is
+// hit, its distance in t[i].
+int IntersectTriangles4(const KrPickRay& ray, const KrTerrainVertex* v, const int32_t* tri,
+                        float t[4]) {
+    const auto gather = [&](int corner, float KrTerrainVertex::*field) {
+        return _mm_setr_ps(v[tri[corner]].*field, v[tri[3 + corner]].*field,
+                           v[tri[6 + corner]].*field, v[tri[9 + corner]].*field);
+    };
+    const auto mul = _mm_mul_ps;
+    const auto sub = _mm_sub_ps;
+    const auto dot = [](__m128 ax, __m128 ay, __m128 az, __m128 bx, __m128 by, __m128 bz) {
+        return _mm_add_ps(_mm_add_ps(_mm_mul_ps(ax, bx), _mm_mul_ps(ay, by)), _mm_mul_ps(az, bz));
+    };
+    const __m128 x0 = gather(0, &KrTerrainVertex::x), y0 = gather(0, &KrTerrainVertex::y),
+                 z0 = gather(0, &KrTerrainVertex::z);
+    const __m128 e1x = sub(gather(1, &KrTerrainVertex::x), x0);
+    const __m128 e1y = sub(gather(1, &KrTerrainVertex::y), y0);
+    const __m128 e1z = sub(gather(1, &KrTerrainVertex::z), z0);
+    const __m128 e2x = sub(gather(2, &KrTerrainVertex::x), x0);
+    const __m128 e2y = sub(gather(2, &KrTerrainVertex::y), y0);
+    const __m128 e2z = sub(gather(2, &KrTerrainVertex::z), z0);
+    const __m128 dx = _mm_set1_ps(ray.direction.x), dy = _mm_set1_ps(ray.direction.y),
+                 dz = _mm_set1_ps(ray.direction.z);
+    const __m128 px = sub(mul(dy, e2z), mul(dz, e2y));
+    const __m128 py = sub(mul(dz, e2x), mul(dx, e2z));
+    const __m128 pz = sub(mul(dx, e2y), mul(dy, e2x));
+    const __m128 det = dot(e1x, e1y, e1z, px, py, pz);
+    const __m128 inv = _mm_div_ps(_mm_set1_ps(1.0f), det);
+    const __m128 sx = sub(_mm_set1_ps(ray.origin.x), x0);
+    const __m128 sy = sub(_mm_set1_ps(ray.origin.y), y0);
+    const __m128 sz = sub(_mm_set1_ps(ray.origin.z), z0);
+    const __m128 u = mul(dot(sx, sy, sz, px, py, pz), inv);
+    const __m128 qx = sub(mul(sy, e1z), mul(sz, e1y));
+    const __m128 qy = sub(mul(sz, e1x), mul(sx, e1z));
+    const __m128 qz = sub(mul(sx, e1y), mul(sy, e1x));
+    const __m128 w = mul(dot(dx, dy, dz, qx, qy, qz), inv);
+    const __m128 distance = mul(dot(e2x, e2y, e2z, qx, qy, qz), inv);
+
+    const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+    const __m128 flat = _mm_and_ps(_mm_cmpgt_ps(det, _mm_set1_ps(-0.0001f)),
+                                   _mm_cmplt_ps(det, _mm_set1_ps(0.0001f)));
+    __m128 miss = _mm_or_ps(flat, _mm_or_ps(_mm_cmplt_ps(u, zero), _mm_cmpgt_ps(u, one)));
+    miss = _mm_or_ps(miss, _mm_or_ps(_mm_cmplt_ps(w, zero), _mm_cmpgt_ps(_mm_add_ps(u, w), one)));
+    miss = _mm_or_ps(miss, _mm_cmplt_ps(distance, zero));
+    _mm_storeu_ps(t, distance);
+    return ~_mm_movemask_ps(miss) & 0xF;
+}
+
+#endif
 
 } // namespace
 
@@ -68,7 +125,21 @@ bool KrTerrain::PickTerrain(const int32_t* triangles) {
     const auto position = [this](int32_t i) {
         return D3DXVECTOR3(vertices[i].x, vertices[i].y, vertices[i].z);
     };
-    for (int32_t t = 0; t < visibleTriangleCount; ++t) {
+    int32_t t = 0;
+#if defined(__SSE2__)
+    for (; t + 4 <= visibleTriangleCount; t += 4) {
+        float distance[4];
+        const int hits = IntersectTriangles4(ray, vertices, triangles + 3 * t, distance);
+        for (int i = 0; hits && i < 4; ++i) {
+            if ((hits >> i & 1) && distance[i] < best) {
+                best = distance[i];
+                point = ray.origin + ray.direction * distance[i];
+                hit = true;
+            }
+        }
+    }
+#endif
+    for (; t < visibleTriangleCount; ++t) {
         const int32_t* tri = triangles + 3 * t;
         if (IntersectTriangle(&ray, position(tri[0]), position(tri[1]), position(tri[2])) &&
             ray.distance < best) {

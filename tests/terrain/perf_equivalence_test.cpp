@@ -309,3 +309,67 @@ TEST(PerfEquivalence, UploadsOnlyWhatChangedAndRetriesAFailedLock) {
 }
 
 } // namespace
+
+// The pick, four triangles at a time, against IntersectTriangle called on each in turn: the
+// same hit, distance and point to the bit, over rays from all sides and odd triangles.
+TEST(PerfEquivalence, PickMatchesTheTriangleByTriangleTest) {
+    std::mt19937 rng(99);
+    const auto uniform = [&](float lo, float hi) {
+        return std::uniform_real_distribution<float>(lo, hi)(rng);
+    };
+    int hits = 0;
+    for (int round = 0; round < 400; ++round) {
+        MemoryTerrain m;
+        KrTerrain& t = m.terrain;
+        ASSERT_TRUE(t.Create(9, 9, 10));
+        const float roughness = std::vector<float>{0, 1, 40, 1e4f}[rng() % 4];
+        for (int32_t i = 0; i < t.info.numVertices; ++i)
+            t.vertices[i].y = uniform(-1, 1) * roughness;
+        // Full grids, and lists with repeated and degenerate triangles, of every length mod 4.
+        std::vector<Triangle> list = FullGrid(9, 9);
+        if (rng() % 2) {
+            list.resize(rng() % 30);
+            for (Triangle& tri : list)
+                for (int32_t& i : tri)
+                    i = static_cast<int32_t>(rng() % (rng() % 3 ? 81 : 3));
+        }
+        KrPickRay ray{};
+        ray.origin = D3DXVECTOR3(uniform(-60, 60), uniform(-30, 90), uniform(-60, 60));
+        const D3DXVECTOR3 target(uniform(-40, 40), uniform(-5, 5), uniform(-40, 40));
+        ray.direction = target - ray.origin;
+        if (rng() % 2)
+            D3DXVec3Normalize(&ray.direction, &ray.direction);
+        ray.distance = -7;
+        ray.hitPoint = D3DXVECTOR3(1, 2, 3);
+        KrPickRay want = ray;
+
+        t.pickRay = &ray;
+        t.visibleTriangleCount = static_cast<int32_t>(list.size());
+        const bool hit = t.PickTerrain(list.empty() ? nullptr : list.front().data());
+
+        float best = static_cast<float>(t.info.worldDepth);
+        bool wantHit = false;
+        D3DXVECTOR3 point;
+        KrPickRay probe = want;
+        for (const Triangle& tri : list) {
+            const auto at = [&](int32_t i) {
+                return D3DXVECTOR3(t.vertices[i].x, t.vertices[i].y, t.vertices[i].z);
+            };
+            if (KrTerrain::IntersectTriangle(&probe, at(tri[0]), at(tri[1]), at(tri[2])) &&
+                probe.distance < best) {
+                best = probe.distance;
+                point = probe.hitPoint;
+                wantHit = true;
+            }
+        }
+        if (wantHit) {
+            want.distance = best;
+            want.hitPoint = D3DXVECTOR3(point.x, t.GetHeight(point.x, point.z), point.z);
+        }
+        ASSERT_EQ(hit, wantHit) << "round " << round;
+        ASSERT_EQ(t.pickHit, wantHit);
+        ASSERT_EQ(std::memcmp(&ray, &want, sizeof ray), 0) << "round " << round;
+        hits += hit;
+    }
+    EXPECT_GT(hits, 100);
+}

@@ -1,0 +1,108 @@
+// One editor frame on the OpenGL device: the per-frame update, the terrain's passes, the
+// brush outline and the present, finished on the GPU (Mesa's llvmpipe where there is none).
+#include "KrRenderer.h"
+#include "KrTerrain.h"
+#include "gl_device.h"
+#include "gl_egl_surface.h"
+
+#include <benchmark/benchmark.h>
+#include <epoxy/gl.h>
+
+#include <memory>
+#include <string>
+
+namespace {
+
+constexpr D3DCOLOR kSky = 0xFF0000FFu;
+
+const wchar_t* const kLayerImages[] = {
+    VELDMARK_SOURCE_DIR L"/tests/data/images/grass.jpg",
+    VELDMARK_SOURCE_DIR L"/tests/data/images/rock-progressive.jpg",
+    VELDMARK_SOURCE_DIR L"/tests/data/images/sand-37x23.bmp",
+    VELDMARK_SOURCE_DIR L"/tests/data/images/palette.png",
+};
+
+// The editor's 3D view at its first size.
+std::unique_ptr<EglSurfacelessWindow> gWindow;
+std::string gWindowError;
+
+KrRenderer* Renderer() {
+    KrRenderer* r = KrRenderer::GetInstance();
+    if (!gWindow) {
+        gWindow = EglSurfacelessWindow::Create(1024, 768, &gWindowError);
+        if (!gWindow)
+            return nullptr;
+        RegisterGlDevice();
+        if (FAILED(r->Create(gWindow.get())) || !dynamic_cast<GlDevice*>(r->device)) {
+            gWindowError = std::string("no GL device: ") + GlDeviceLastError();
+            gWindow.reset();
+            return nullptr;
+        }
+    }
+    return r;
+}
+
+// Frames of the editor's start pose over a side × side grid with `layers` splatting layers,
+// each painted over a disc under the view so that its pass covers pixels.
+void BM_GlFrame(benchmark::State& state) {
+    KrRenderer* r = Renderer();
+    if (!r) {
+        state.SkipWithError(("no EGL window: " + gWindowError).c_str());
+        return;
+    }
+    const int side = static_cast<int>(state.range(0));
+    const int layers = static_cast<int>(state.range(1));
+    IDirect3DDevice9* device = r->device;
+    r->camera.Reset();
+    r->UpdateView();
+
+    KrTerrain terrain;
+    terrain.device = device;
+    if (!terrain.Create(side, side, 10)) {
+        state.SkipWithError("terrain not made");
+        return;
+    }
+    KrPickRay pick;
+    pick.ComputePickRay(device, gWindow.get(), 512, 600);
+    terrain.pickRay = &pick;
+    terrain.lodThreshold = 5;
+    terrain.Update(); // picks the point that the layers are painted around
+
+    for (int i = 0; i < layers; ++i) {
+        std::string error;
+        if (!terrain.AddTexture(kLayerImages[i], &error) || !terrain.AddSplatLayer(i)) {
+            state.SkipWithError(("layer not made: " + error).c_str());
+            return;
+        }
+        terrain.selectedLayer = i;
+        terrain.bigRadius = 150 + 50 * i;
+        terrain.PaintSplat(&pick, 0);
+    }
+    if (layers > 0)
+        terrain.baseTexture = 0;
+
+    for (auto _ : state) {
+        terrain.Update();
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kSky, 1.0f, 0);
+        device->BeginScene();
+        terrain.Render();
+        r->ApplyMaterial();
+        device->EndScene();
+        device->Present(nullptr, nullptr, nullptr, nullptr);
+        glFinish();
+    }
+    state.counters["triangles"] = terrain.visibleTriangleCount;
+    state.counters["fps"] =
+        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+BENCHMARK(BM_GlFrame)
+    ->ArgsProduct({{129, 257}, {0, 4}})
+    ->ArgNames({"side", "layers"})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0)
+    ->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();
