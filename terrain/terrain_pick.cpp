@@ -41,8 +41,9 @@ int IntersectTriangles4(const KrPickRay& ray, const KrTerrainVertex* v, const in
         return _mm_setr_ps(v[tri[corner]].*field, v[tri[3 + corner]].*field,
                            v[tri[6 + corner]].*field, v[tri[9 + corner]].*field);
     };
-    const auto mul = _mm_mul_ps;
-    const auto sub = _mm_sub_ps;
+    // Lambdas, not pointers: an intrinsic has no address without optimisation.
+    const auto mul = [](__m128 a, __m128 b) { return _mm_mul_ps(a, b); };
+    const auto sub = [](__m128 a, __m128 b) { return _mm_sub_ps(a, b); };
     const auto dot = [](__m128 ax, __m128 ay, __m128 az, __m128 bx, __m128 by, __m128 bz) {
         return _mm_add_ps(_mm_add_ps(_mm_mul_ps(ax, bx), _mm_mul_ps(ay, by)), _mm_mul_ps(az, bz));
     };
