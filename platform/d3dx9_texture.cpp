@@ -45,9 +45,27 @@ uint32_t Be32(const uint8_t* p) {
     return (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
 }
 
+// A Huffman table segment: each table is its class and id, 16 code-length counts and that
+// many symbols. The decoder builds its code tables without checking that the counts fit in
+// the 256 symbols a table can hold, and writes past them when they do not.
+bool HuffmanTablesFit(const uint8_t* d, size_t length) {
+    size_t q = 2;
+    while (q < length) {
+        if (length - q < 17)
+            return false;
+        size_t symbols = 0;
+        for (int i = 1; i <= 16; ++i)
+            symbols += d[q + i];
+        if (symbols > 256 || length - q - 17 < symbols)
+            return false;
+        q += 17 + symbols;
+    }
+    return true;
+}
+
 // stb_image pads a file that ends early with zeros and then succeeds, so a cut-off download
 // would load as a half-black texture. Each check walks the format's own structure to its end.
-bool JpegComplete(const uint8_t* d, size_t n) {
+bool JpegComplete(const uint8_t* d, size_t n, bool* badTable) {
     size_t p = 2;
     while (p + 1 < n) {
         if (d[p] != 0xFF)
@@ -67,6 +85,10 @@ bool JpegComplete(const uint8_t* d, size_t n) {
         size_t length = (d[p] << 8) | d[p + 1];
         if (length < 2 || length > n - p)
             return false;
+        if (marker == 0xC4 && !HuffmanTablesFit(d + p, length)) {
+            *badTable = true;
+            return false;
+        }
         p += length;
         if (marker == 0xDA) {
             // Entropy-coded data: 0xFF is followed by 0 (stuffing) or a restart marker.
@@ -288,14 +310,17 @@ HRESULT D3DXCreateTextureFromFileW(IDirect3DDevice9* device, const wchar_t* path
     const uint8_t* d = bytes.data();
     const size_t n = bytes.size();
     bool complete;
+    bool badTable = false;
     if (n >= 3 && d[0] == 0xFF && d[1] == 0xD8 && d[2] == 0xFF)
-        complete = JpegComplete(d, n);
+        complete = JpegComplete(d, n, &badTable);
     else if (n >= 8 && std::memcmp(d, "\x89PNG\r\n\x1a\n", 8) == 0)
         complete = PngComplete(d, n);
     else if (n >= 2 && d[0] == 'B' && d[1] == 'M')
         complete = BmpComplete(d, n);
     else
         return Fail(name, "not a BMP, JPEG or PNG image");
+    if (badTable)
+        return Fail(name, "the JPEG file is corrupt (a Huffman table does not fit)");
     if (!complete)
         return Fail(name, "the image data ends early (truncated file)");
 
