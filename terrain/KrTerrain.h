@@ -171,5 +171,7 @@ private:
 };
 
 // Whether a W × D grid with this spacing can be made (2 to kMaxTerrainSide a side, a
-// finite spacing above zero).
+// finite spacing above zero, a world size that fits the info's integer fields).
 bool IsValidTerrainSize(int32_t width, int32_t depth, float spacing);
+// Whether worldWidth and worldDepth of such a grid fit in an int32.
+bool WorldSizeFits(int32_t width, int32_t depth, float spacingX, float spacingZ);

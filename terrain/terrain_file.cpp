@@ -155,6 +155,9 @@ bool KrTerrain::LoadMapVertexData(const char* path, std::string* error) {
     for (float s : header.spacing)
         if (!std::isfinite(s) || s <= 0.0f)
             return Fail(error, "The cell spacing is not a positive number");
+    if (!WorldSizeFits(w, d, header.spacing[0], header.spacing[2]))
+        return Fail(error, "The cell spacing is too large: the terrain would be wider than " +
+                               std::to_string(INT32_MAX) + " units");
 
     const size_t count = static_cast<size_t>(w) * static_cast<size_t>(d);
     const uint64_t expected = kHeaderBytes + count * sizeof(KrTerrainVertex);

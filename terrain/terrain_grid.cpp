@@ -23,9 +23,16 @@ template <class T> void ReleaseAndClear(T*& object) {
 
 } // namespace
 
+bool WorldSizeFits(int32_t width, int32_t depth, float spacingX, float spacingZ) {
+    constexpr float kIntLimit = 2147483648.0f; // 2^31
+    return static_cast<float>(width) * spacingX < kIntLimit &&
+           static_cast<float>(depth) * spacingZ < kIntLimit;
+}
+
 bool IsValidTerrainSize(int32_t width, int32_t depth, float spacing) {
     return width >= 2 && depth >= 2 && width <= kMaxTerrainSide && depth <= kMaxTerrainSide &&
-           std::isfinite(spacing) && spacing > 0.0f;
+           std::isfinite(spacing) && spacing > 0.0f &&
+           WorldSizeFits(width, depth, spacing, spacing);
 }
 
 void KrTerrainInfo::InitInfo(int32_t w, int32_t d, float sx, float sy, float sz) {
