@@ -1,17 +1,11 @@
 #include "KrFrustum.h"
-#include "KrMath.h"
-
-#include <gtest/gtest.h>
+#include "engine/expect.h"
 
 #include <cmath>
 
 namespace {
 
-// The terrain's culling frustum for a camera at the origin looking along +z.
-KrFrustum ExampleFrustum() {
-    D3DXMATRIX view;
-    MatrixIdentity(&view);
-    view._43 = 200.0f;
+KrFrustum Build(const D3DXMATRIX& view) {
     D3DXMATRIX projection;
     D3DXMatrixPerspectiveFovLH(&projection, 1.5f, 1.0f, 10.0f, 100000.0f);
     KrFrustum f;
@@ -19,106 +13,70 @@ KrFrustum ExampleFrustum() {
     return f;
 }
 
-void ExpectPlane(const KrPlane& p, float a, float b, float c, float d, float tolerance) {
-    EXPECT_NEAR(p.a, a, 1e-4f);
-    EXPECT_NEAR(p.b, b, 1e-4f);
-    EXPECT_NEAR(p.c, c, 1e-4f);
-    EXPECT_NEAR(p.d, d, tolerance);
+// The terrain's culling frustum: a camera at the origin looking along +z, moved 200 back.
+KrFrustum Example() {
+    D3DXMATRIX view;
+    return Build(*D3DXMatrixTranslation(&view, 0, 0, 200));
 }
 
-bool Contains(const KrFrustum& f, float x, float y, float z) {
-    const D3DXVECTOR3 p(x, y, z);
+void ExpectPlane(const KrPlane& p, float a, float b, float c, float d, float dTolerance) {
+    ExpectVec({p.a, p.b, p.c}, a, b, c, 1e-4f);
+    EXPECT_NEAR(p.d, d, dTolerance);
+}
+
+bool Contains(const KrFrustum& f, D3DXVECTOR3 p) {
     return ContainsPoint(&f, &p);
 }
 
-int Classify(const KrFrustum& f, float x, float y, float z, float r) {
-    const KrSphere s{x, y, z, r};
-    return ClassifySphere(&f, &s);
-}
-
-TEST(Frustum, PlanesAndCentreOfTheCullingFrustum) {
-    const KrFrustum f = ExampleFrustum();
+TEST(Frustum, PlanesAndCentreOfTheExample) {
+    const KrFrustum f = Example();
+    const float s = 0.7317f, c = -0.6816f, d = -136.33f;
+    ExpectPlane(f.planes[PlaneTop], 0, s, c, d, 0.05f);
+    ExpectPlane(f.planes[PlaneBottom], 0, -s, c, d, 0.05f);
     ExpectPlane(f.planes[PlaneNear], 0, 0, -1, -190, 0.05f);
     // Single precision leaves the far corners within 0.1 % of the exact value.
     ExpectPlane(f.planes[PlaneFar], 0, 0, 1, -99800, 100.0f);
-    ExpectPlane(f.planes[PlaneLeft], -0.7317f, 0, -0.6816f, -136.33f, 0.05f);
-    ExpectPlane(f.planes[PlaneRight], 0.7317f, 0, -0.6816f, -136.33f, 0.05f);
-    ExpectPlane(f.planes[PlaneTop], 0, 0.7317f, -0.6816f, -136.33f, 0.05f);
-    ExpectPlane(f.planes[PlaneBottom], 0, -0.7317f, -0.6816f, -136.33f, 0.05f);
-    EXPECT_NEAR(f.centre.x, 0, 1e-3f);
-    EXPECT_NEAR(f.centre.y, 0, 1e-3f);
-    EXPECT_NEAR(f.centre.z, -190, 1e-2f);
-    // Corner 0 is near bottom left, corner 6 far top right.
-    EXPECT_LT(f.corners[0].x, 0);
-    EXPECT_LT(f.corners[0].y, 0);
-    EXPECT_NEAR(f.corners[0].z, -190, 1e-2f);
-    EXPECT_GT(f.corners[6].x, 0);
-    EXPECT_GT(f.corners[6].y, 0);
-    EXPECT_NEAR(f.corners[6].z, 99800, 100.0f);
-    for (const KrPlane& p : f.planes)
-        EXPECT_NEAR(p.a * p.a + p.b * p.b + p.c * p.c, 1.0f, 1e-5f);
+    ExpectPlane(f.planes[PlaneLeft], -s, 0, c, d, 0.05f);
+    ExpectPlane(f.planes[PlaneRight], s, 0, c, d, 0.05f);
+    ExpectVec(f.centre, 0, 0, -190, 1e-2f);
 }
 
-TEST(Frustum, PointsInsideOnAndOutside) {
-    const KrFrustum f = ExampleFrustum();
-    EXPECT_TRUE(Contains(f, 0, 0, 500));
-    EXPECT_TRUE(Contains(f, 0, 0, -100)); // behind the eye, in front of the moved apex
-    EXPECT_FALSE(Contains(f, 0, 0, -195));
-    EXPECT_FALSE(Contains(f, 0, 0, -190)); // on the near plane
-    EXPECT_FALSE(Contains(f, 0, 0, 100000));
-    EXPECT_TRUE(Contains(f, 600, 0, 500));   // inside the wide side planes
-    EXPECT_FALSE(Contains(f, 800, 0, 500));  // beyond the right plane
-    EXPECT_FALSE(Contains(f, 0, -800, 500)); // below the bottom plane
-    EXPECT_FALSE(Contains(f, NAN, 0, 500));
+TEST(Frustum, PointsAndSpheresInsideCrossingAndOutside) {
+    const KrFrustum f = Example();
+    for (D3DXVECTOR3 p : {D3DXVECTOR3(0, 0, 500), {0, 0, -100}, {600, 0, 500}})
+        EXPECT_TRUE(Contains(f, p)) << p.x << ", " << p.y << ", " << p.z;
+    // On and before the near plane, at the far one, beyond a side, not a number.
+    for (D3DXVECTOR3 p : {D3DXVECTOR3(0, 0, -190),
+                          {0, 0, -195},
+                          {0, 0, 100000},
+                          {800, 0, 500},
+                          {0, -800, 500},
+                          {NAN, 0, 500}})
+        EXPECT_FALSE(Contains(f, p)) << p.x << ", " << p.y << ", " << p.z;
+    const KrSphere inside{0, 0, 500, 1}, crossingNear{0, 0, -188, 10}, beforeNear{0, 0, -195, 1},
+        aside{5000, 0, 500, 100}, behindApex{931.5f, 0, -1200, 50};
+    EXPECT_EQ(ClassifySphere(&f, &inside), 2);
+    EXPECT_EQ(ClassifySphere(&f, &crossingNear), 1);
+    EXPECT_EQ(ClassifySphere(&f, &beforeNear), 0);
+    EXPECT_EQ(ClassifySphere(&f, &aside), 0);
+    // Far outside, but crossing the left plane's extension behind the apex.
+    EXPECT_EQ(ClassifySphere(&f, &behindApex), 1);
 }
 
-TEST(Frustum, SpheresInsideCrossingAndOutside) {
-    const KrFrustum f = ExampleFrustum();
-    EXPECT_EQ(Classify(f, 0, 0, 500, 1), 2);
-    EXPECT_EQ(Classify(f, 0, 0, -188, 10), 1);
-    EXPECT_EQ(Classify(f, 0, 0, -195, 1), 0);
-    EXPECT_EQ(Classify(f, 5000, 0, 500, 100), 0);
-    // Far outside, but crossing the extension of the left plane behind the apex.
-    EXPECT_EQ(Classify(f, 931.5f, 0, -1200, 50), 1);
-}
-
-TEST(Frustum, FollowsATurnedView) {
-    // Camera at (0, 50, 0) looking along +x: the view is the inverse of its world matrix.
-    const D3DXMATRIX view(0, 0, 1, 0, 0, 1, 0, 0, -1, 0, 0, 0, 0, -50, 0, 1);
-    D3DXMATRIX projection;
-    D3DXMatrixPerspectiveFovLH(&projection, 1.5f, 1.0f, 10.0f, 100000.0f);
-    KrFrustum f;
-    BuildFrustum(&f, &view, &projection);
-    EXPECT_TRUE(Contains(f, 500, 50, 0));
-    EXPECT_FALSE(Contains(f, 0, 50, 500));
-    EXPECT_FALSE(Contains(f, -500, 50, 0));
-    EXPECT_NEAR(f.centre.x, 10, 1e-3f);
-    EXPECT_NEAR(f.centre.y, 50, 1e-3f);
+TEST(Frustum, FollowsATurnedViewAndSingularMatricesContainNothing) {
+    // Camera at (0, 50, 0) looking along +x.
+    const KrFrustum f = Build(D3DXMATRIX(0, 0, 1, 0, 0, 1, 0, 0, -1, 0, 0, 0, 0, -50, 0, 1));
+    EXPECT_TRUE(Contains(f, {500, 50, 0}));
+    EXPECT_FALSE(Contains(f, {0, 50, 500}));
+    EXPECT_FALSE(Contains(f, {-500, 50, 0}));
+    ExpectVec(f.centre, 10, 50, 0, 1e-3f);
     ExpectPlane(f.planes[PlaneNear], -1, 0, 0, 10, 0.01f);
-}
 
-TEST(Frustum, SingularMatricesContainNothing) {
     const D3DXMATRIX zero;
-    KrFrustum f;
-    BuildFrustum(&f, &zero, &zero);
-    EXPECT_FALSE(Contains(f, 0, 0, 0));
-    EXPECT_FALSE(Contains(f, 0, 0, 500));
-}
-
-TEST(Frustum, PlaneAndTransformHelpers) {
-    // (P2 − P0) × (P1 − P0): +z then +x gives +y.
-    const KrPlane p =
-        PlaneFromPoints(D3DXVECTOR3(0, 5, 0), D3DXVECTOR3(1, 5, 0), D3DXVECTOR3(0, 5, 1));
-    ExpectPlane(p, 0, 1, 0, -5, 1e-5f);
-
-    D3DXMATRIX m;
-    MatrixIdentity(&m);
-    m._41 = 3;
-    m._44 = 2; // w = 2 divides every component
-    const D3DXVECTOR3 t = TransformCoord(D3DXVECTOR3(1, 2, 4), m);
-    EXPECT_FLOAT_EQ(t.x, 2);
-    EXPECT_FLOAT_EQ(t.y, 1);
-    EXPECT_FLOAT_EQ(t.z, 2);
+    KrFrustum singular;
+    BuildFrustum(&singular, &zero, &zero);
+    EXPECT_FALSE(Contains(singular, {0, 0, 0}));
+    EXPECT_FALSE(Contains(singular, {0, 0, 500}));
 }
 
 } // namespace

@@ -3,24 +3,18 @@
 
 namespace {
 
-TEST_F(GlDeviceTest, ClearFillsTheBackBufferAndPresentScalesItToTheWindow) {
+TEST_F(GlDeviceTest, ClearsWholeOrInRectanglesAndPresentScalesToTheWindow) {
     Frame(kBlue);
-    const auto& all = Pixels();
-    ASSERT_EQ(all.size(), size_t{kBackWidth} * kBackHeight);
+    ASSERT_EQ(Pixels().size(), size_t{kBackWidth} * kBackHeight);
     EXPECT_EQ(CountNot(kBlue), 0u);
-
-    // Rectangles clear only themselves: left half red, right half green.
-    D3DRECT left{0, 0, 640, 768}, right{640, 0, 1280, 768};
-    device->Clear(1, &left, D3DCLEAR_TARGET, 0xFFFF0000u, 1.0f, 0);
-    device->Clear(1, &right, D3DCLEAR_TARGET, 0xFF00FF00u, 1.0f, 0);
-    D3DRECT corner{0, 0, 10, 5};
+    const D3DRECT left{0, 0, 640, 768}, right{640, 0, 1280, 768}, corner{0, 0, 10, 5};
+    device->Clear(1, &left, D3DCLEAR_TARGET, kRed, 1.0f, 0);
+    device->Clear(1, &right, D3DCLEAR_TARGET, kGreen, 1.0f, 0);
     device->Clear(1, &corner, D3DCLEAR_TARGET, 0xFF123456u, 1.0f, 0);
     Pixels();
     EXPECT_EQ(At(9, 4), 0xFF123456u);
-    EXPECT_EQ(At(10, 4), 0xFFFF0000u);
-    EXPECT_EQ(At(9, 5), 0xFFFF0000u);
-    EXPECT_EQ(At(639, 700), 0xFFFF0000u);
-    EXPECT_EQ(At(640, 700), 0xFF00FF00u);
+    EXPECT_TRUE(At(10, 4) == kRed && At(9, 5) == kRed && At(639, 700) == kRed);
+    EXPECT_EQ(At(640, 700), kGreen);
 
     // The 1280 × 768 buffer lands scaled on the 320 × 192 window, upright.
     ASSERT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
@@ -28,21 +22,17 @@ TEST_F(GlDeviceTest, ClearFillsTheBackBufferAndPresentScalesItToTheWindow) {
     std::vector<uint32_t> shown;
     ASSERT_TRUE(window->ReadPixels(&shown));
     ASSERT_EQ(shown.size(), 320u * 192u);
-    EXPECT_EQ(shown[100 * 320 + 50], 0xFFFF0000u);
-    EXPECT_EQ(shown[100 * 320 + 270], 0xFF00FF00u);
-    EXPECT_EQ(shown[191 * 320 + 319], 0xFF00FF00u);
-    EXPECT_TRUE(Near(shown[0], {0x12, 0x34, 0x56}, 60)); // the corner, blurred by scaling
+    EXPECT_TRUE(shown[100 * 320 + 50] == kRed && shown[100 * 320 + 270] == kGreen);
+    EXPECT_EQ(shown[191 * 320 + 319], kGreen);
+    EXPECT_TRUE(Near(shown[0], 0x123456u, 60)); // the corner, blurred by scaling
 
-    // A clear outside the viewport leaves the pixels alone.
-    D3DVIEWPORT9 vp{100, 100, 200, 100, 0, 1};
+    // A clear leaves the pixels outside the viewport alone.
+    const D3DVIEWPORT9 vp{100, 100, 200, 100, 0, 1}, outside{1200, 0, 200, 100, 0, 1};
     ASSERT_EQ(device->SetViewport(&vp), D3D_OK);
-    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFFFFFFu, 1.0f, 0);
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, kWhite, 1.0f, 0);
     Pixels();
-    EXPECT_EQ(At(99, 150), 0xFFFF0000u);
-    EXPECT_EQ(At(100, 150), 0xFFFFFFFFu);
-    EXPECT_EQ(At(299, 199), 0xFFFFFFFFu);
-    EXPECT_EQ(At(300, 199), 0xFFFF0000u);
-    D3DVIEWPORT9 outside{1200, 0, 200, 100, 0, 1};
+    EXPECT_TRUE(At(100, 150) == kWhite && At(299, 199) == kWhite);
+    EXPECT_TRUE(At(99, 150) == kRed && At(300, 199) == kRed);
     EXPECT_EQ(device->SetViewport(&outside), D3DERR_INVALIDCALL);
 }
 
@@ -53,154 +43,87 @@ TEST_F(GlDeviceTest, CreateDeviceGivesTheGlDeviceOnlyToWindowsWithASurface) {
     pp.BackBufferHeight = 768;
     IDirect3DDevice9* other = nullptr;
     ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, &plain, 0, &pp, &other), D3D_OK);
-    EXPECT_EQ(dynamic_cast<GlDevice*>(other), nullptr);
     EXPECT_NE(dynamic_cast<MemoryDevice*>(other), nullptr);
-    std::vector<uint32_t> none;
-    EXPECT_FALSE(ReadBackBuffer(other, &none));
     other->Release();
     EXPECT_EQ(CreateGlDevice(&plain, pp), nullptr);
     EXPECT_STRNE(GlDeviceLastError(), "");
-
-    UINT w = 0, h = 0;
-    EXPECT_TRUE(ReadBackBuffer(device, &none, &w, &h));
-    EXPECT_EQ(w, kBackWidth);
-    EXPECT_EQ(h, kBackHeight);
-    D3DVIEWPORT9 vp;
-    device->GetViewport(&vp);
-    EXPECT_EQ(vp.Width, kBackWidth);
-    EXPECT_EQ(vp.Height, kBackHeight);
 }
 
-TEST_F(GlDeviceTest, TerrainIsSeenFromAboveAndCulledFromBelow) {
+TEST_F(GlDeviceTest, TerrainIsCulledFromBelowAndFillModesDrawEdgesOrVertices) {
     FlatGrid(10, 100.0f);
     device->SetRenderState(D3DRS_LIGHTING, FALSE);
-    Camera({0, 1500, 0}, {0, 0, 0}, {0, 0, 1});
-    Frame();
-    DrawGrid();
-    Pixels();
-    int x = 0, y = 0;
-    ASSERT_TRUE(Project({0, 0, 0}, &x, &y));
-    EXPECT_EQ(At(x, y), 0xFFFFFFFFu); // lighting off: white
-    ASSERT_TRUE(Project({-450, 0, 450}, &x, &y));
-    EXPECT_EQ(At(x, y), 0xFFFFFFFFu);
-    const size_t above = CountNot(kBlue);
-    EXPECT_GT(above, 200000u);
-
-    // From below the same triangles run counter-clockwise on screen and are culled.
-    Camera({0, -1500, 0}, {0, 0, 0}, {0, 0, 1});
-    Frame();
-    DrawGrid();
-    Pixels();
-    EXPECT_EQ(CountNot(kBlue), 0u);
-    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    DrawGrid();
-    Pixels();
-    EXPECT_EQ(CountNot(kBlue), above);
-
-    // Culling clockwise instead hides the top.
-    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_CW);
-    Camera({0, 1500, 0}, {0, 0, 0}, {0, 0, 1});
-    Frame();
-    DrawGrid();
-    Pixels();
-    EXPECT_EQ(CountNot(kBlue), 0u);
-}
-
-TEST_F(GlDeviceTest, WireframeDrawsTheEdgesAndPointModeTheVertices) {
-    FlatGrid(10, 100.0f);
-    device->SetRenderState(D3DRS_LIGHTING, FALSE);
-    Camera({0, 1500, 0}, {0, 0, 0}, {0, 0, 1});
-    Frame();
-    DrawGrid();
-    Pixels();
+    Camera(1500);
+    ShotGrid();
+    EXPECT_TRUE(AtWorld({0, 0, 0}) == kWhite && AtWorld({-450, 0, 450}) == kWhite);
     const size_t solid = CountNot(kBlue);
+    EXPECT_GT(solid, 200000u);
 
-    auto litNear = [this](D3DXVECTOR3 p) {
-        int x = 0, y = 0;
-        EXPECT_TRUE(Project(p, &x, &y));
-        for (int dy = -1; dy <= 1; ++dy)
-            for (int dx = -1; dx <= 1; ++dx)
-                if (At(x + dx, y + dy) == 0xFFFFFFFFu)
-                    return true;
-        return false;
-    };
-    auto at = [this](D3DXVECTOR3 p) {
-        int x = 0, y = 0;
-        EXPECT_TRUE(Project(p, &x, &y));
-        return At(x, y);
-    };
+    // From below the same triangles run counter-clockwise on screen; culling clockwise instead
+    // hides the top.
+    const struct {
+        float height;
+        DWORD cull;
+        size_t covered;
+    } culling[] = {{-1500, D3DCULL_CCW, 0}, {-1500, D3DCULL_NONE, solid}, {1500, D3DCULL_CW, 0}};
+    for (const auto& c : culling) {
+        device->SetRenderState(D3DRS_CULLMODE, c.cull);
+        Camera(c.height);
+        ShotGrid();
+        EXPECT_EQ(CountNot(kBlue), c.covered) << c.height << " cull " << c.cull;
+    }
+    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
 
     device->SetRenderState(D3DRS_FILLMODE, D3DFILL_WIREFRAME);
-    Frame();
-    DrawGrid();
-    Pixels();
-    const size_t wire = CountNot(kBlue);
-    EXPECT_GT(wire, 5000u);
-    EXPECT_LT(wire, solid / 4);
-    EXPECT_TRUE(litNear({50, 0, 0}));   // on a row edge
-    EXPECT_TRUE(litNear({0, 0, -250})); // on a column edge
-    EXPECT_TRUE(litNear({50, 0, -50})); // on a diagonal
-    EXPECT_EQ(at({25, 0, -75}), kBlue); // inside a triangle
-    EXPECT_EQ(at({-75, 0, 25}), kBlue);
+    ShotGrid();
+    EXPECT_GT(CountNot(kBlue), 5000u);
+    EXPECT_LT(CountNot(kBlue), solid / 4);
+    // On a row edge, a column edge and a diagonal; not inside the triangles.
+    for (D3DXVECTOR3 p : {D3DXVECTOR3(50, 0, 0), {0, 0, -250}, {50, 0, -50}})
+        EXPECT_TRUE(NearWorld(p, kWhite)) << p.x << ", " << p.z;
+    EXPECT_TRUE(AtWorld({25, 0, -75}) == kBlue && AtWorld({-75, 0, 25}) == kBlue);
 
     device->SetRenderState(D3DRS_FILLMODE, D3DFILL_POINT);
-    Frame();
-    DrawGrid();
-    Pixels();
-    const size_t points = CountNot(kBlue);
-    EXPECT_GT(points, 60u);
-    EXPECT_LT(points, 300u);
-    EXPECT_TRUE(litNear({0, 0, 0}));
-    EXPECT_TRUE(litNear({-300, 0, 200}));
-    EXPECT_FALSE(litNear({50, 0, 0}));
+    ShotGrid();
+    EXPECT_GT(CountNot(kBlue), 60u);
+    EXPECT_LT(CountNot(kBlue), 300u);
+    EXPECT_TRUE(NearWorld({0, 0, 0}, kWhite) && NearWorld({-300, 0, 200}, kWhite));
+    EXPECT_FALSE(NearWorld({50, 0, 0}, kWhite));
 }
 
 TEST_F(GlDeviceTest, DepthRunsZeroToOneAndNearerGeometryWins) {
     device->SetRenderState(D3DRS_LIGHTING, FALSE);
-    device->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
     Frame();
     // Identity transforms: z is the depth itself. The near quad first, then the far one.
-    Quad(-0.5f, -0.5f, 0.5f, 0.5f, 0xFFFF0000u, 0.25f);
-    Quad(-0.75f, -0.75f, 0.25f, 0.25f, 0xFF00FF00u, 0.75f);
+    Quad(-0.5f, -0.5f, 0.5f, 0.5f, kRed, 0.25f);
+    Quad(-0.75f, -0.75f, 0.25f, 0.25f, kGreen, 0.75f);
     Pixels();
-    EXPECT_EQ(At(PixelX(0), PixelY(0)), 0xFFFF0000u);
-    EXPECT_EQ(At(PixelX(-0.6f), PixelY(-0.6f)), 0xFF00FF00u);
-
-    // Depth below 0 lies in front of the near plane and is clipped, as in Direct3D; depth
-    // 0.1 is drawn.
+    EXPECT_TRUE(AtNdc(0, 0) == kRed && AtNdc(-0.6f, -0.6f) == kGreen);
+    // Depth below 0 lies in front of the near plane and is clipped, as in Direct3D.
     Frame();
-    Quad(-0.5f, -0.5f, 0.5f, 0.5f, 0xFFFF0000u, -0.1f);
+    Quad(-0.5f, -0.5f, 0.5f, 0.5f, kRed, -0.1f);
     Pixels();
     EXPECT_EQ(CountNot(kBlue), 0u);
-    Quad(-0.5f, -0.5f, 0.5f, 0.5f, 0xFFFF0000u, 0.1f);
+    Quad(-0.5f, -0.5f, 0.5f, 0.5f, kRed, 0.1f);
     Pixels();
-    EXPECT_EQ(At(PixelX(0), PixelY(0)), 0xFFFF0000u);
-
+    EXPECT_EQ(AtNdc(0, 0), kRed);
     // With the depth test off, the later quad wins whatever its depth.
     device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
-    Quad(-0.25f, -0.25f, 0.25f, 0.25f, 0xFF00FF00u, 0.9f);
+    Quad(-0.25f, -0.25f, 0.25f, 0.25f, kGreen, 0.9f);
     Pixels();
-    EXPECT_EQ(At(PixelX(0), PixelY(0)), 0xFF00FF00u);
+    EXPECT_EQ(AtNdc(0, 0), kGreen);
 }
 
 TEST_F(GlDeviceTest, LineListsWithoutNormalsShowTheEmissiveColour) {
-    // The brush outline's situation: lighting and specular on with the default light, vertices
-    // without normals, a material with only an emissive colour.
-    D3DLIGHT9 light{};
-    light.Type = D3DLIGHT_POINT;
-    light.Diffuse = {1, 1, 1, 1};
-    light.Specular = {0.5f, 0.5f, 0.5f, 1};
-    light.Ambient = {0.1f, 0.1f, 0.1f, 1};
-    light.Position = {0, 25000, -25000};
-    light.Range = 50000;
-    light.Attenuation0 = 0.85f;
+    // The brush outline's situation: the default light with specular, vertices without
+    // normals, a material with only an emissive colour.
+    const D3DLIGHT9 light = DefaultLight();
     device->SetLight(0, &light);
     device->LightEnable(0, TRUE);
     device->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
     D3DMATERIAL9 m{};
     m.Emissive = {1.0f, 0.0f, 1.0f, 1.0f};
     device->SetMaterial(&m);
-    Camera({0, 1500, 0}, {0, 0, 0}, {0, 0, 1});
+    Camera(1500);
     std::vector<D3DVECTOR> points;
     for (int i = 0; i < 8; ++i)
         points.push_back({-400.0f + 100 * i, 0.0f, (i % 2) ? 100.0f : -100.0f});
@@ -212,95 +135,67 @@ TEST_F(GlDeviceTest, LineListsWithoutNormalsShowTheEmissiveColour) {
     Pixels();
     const size_t first = CountNot(kBlue);
     EXPECT_GT(first, 100u);
-    for (uint32_t p : pixels)
-        ASSERT_TRUE(p == kBlue || p == 0xFFFF00FFu) << std::hex << p;
+    EXPECT_EQ(size_t(std::count(pixels.begin(), pixels.end(), 0xFFFF00FFu)), first);
+    EXPECT_FALSE(NearWorld({-250, 0, 0}, 0xFFFF00FFu)); // middle of segment (1, 2)
     ASSERT_EQ(device->DrawPrimitive(D3DPT_LINELIST, 1, 3), D3D_OK);
     Pixels();
     EXPECT_GT(CountNot(kBlue), first + 100);
-    int x = 0, y = 0;
-    ASSERT_TRUE(Project({-250, 0, 0}, &x, &y)); // middle of segment (1, 2)
-    bool hit = false;
-    for (int dy = -1; dy <= 1; ++dy)
-        for (int dx = -1; dx <= 1; ++dx)
-            hit |= At(x + dx, y + dy) == 0xFFFF00FFu;
-    EXPECT_TRUE(hit);
+    EXPECT_TRUE(NearWorld({-250, 0, 0}, 0xFFFF00FFu));
     // A draw reaching past the buffer is refused, not read out of bounds.
     EXPECT_EQ(device->DrawPrimitive(D3DPT_LINELIST, 1, 4), D3DERR_INVALIDCALL);
 }
 
-TEST_F(GlDeviceTest, UnlockUploadsTheLockedRangeAndBindingsKeepObjectsAlive) {
+TEST_F(GlDeviceTest, UnlockUploadsTheLockedRangeAndObjectsOutliveTheirOwnersAndTheDevice) {
     device->SetRenderState(D3DRS_LIGHTING, FALSE);
-    // Two quads in one buffer; the second one's colour is changed through a partial lock.
+    device->SetFVF(kColourFvf);
     std::vector<ColourVertex> v;
-    auto quad = [&v](float x0, float x1, D3DCOLOR c) {
-        const float y0 = -0.5f, y1 = 0.5f;
-        v.insert(v.end(), {{x0, y1, 0.5f, c, 0, 0},
-                           {x1, y1, 0.5f, c, 1, 0},
-                           {x0, y0, 0.5f, c, 0, 1},
-                           {x1, y1, 0.5f, c, 1, 0},
-                           {x1, y0, 0.5f, c, 1, 1},
-                           {x0, y0, 0.5f, c, 0, 1}});
+    AppendQuad(&v, -0.9f, -0.5f, -0.1f, 0.5f, kRed);
+    AppendQuad(&v, 0.1f, -0.5f, 0.9f, 0.5f, kRed);
+    auto drawn = [&](IDirect3DVertexBuffer9* vb) {
+        device->SetStreamSource(0, vb, 0, sizeof(ColourVertex));
+        Frame();
+        EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 4), D3D_OK);
+        Pixels();
+        return std::pair{AtNdc(-0.5f, 0), AtNdc(0.5f, 0)};
     };
-    quad(-0.9f, -0.1f, 0xFFFF0000u);
-    quad(0.1f, 0.9f, 0xFFFF0000u);
+    // The second quad turns green through a lock of its half only.
     IDirect3DVertexBuffer9* vb = VertexBuffer(v);
     const uint64_t before = device->Stats().bufferBytesUploaded;
     void* data = nullptr;
     const UINT half = 6 * sizeof(ColourVertex);
     ASSERT_EQ(vb->Lock(half, half, &data, 0), D3D_OK);
-    auto* second = static_cast<ColourVertex*>(data);
     for (int i = 0; i < 6; ++i)
-        second[i].colour = 0xFF00FF00u;
+        static_cast<ColourVertex*>(data)[i].colour = kGreen;
     ASSERT_EQ(vb->Unlock(), D3D_OK);
     EXPECT_EQ(device->Stats().bufferBytesUploaded - before, half);
     EXPECT_EQ(vb->Unlock(), D3DERR_INVALIDCALL);
     EXPECT_EQ(vb->Lock(half, 2 * half, &data, 0), D3DERR_INVALIDCALL);
-    device->SetStreamSource(0, vb, 0, sizeof(ColourVertex));
-    device->SetFVF(kColourFvf);
-    Frame();
-    ASSERT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 4), D3D_OK);
-    Pixels();
-    EXPECT_EQ(At(PixelX(-0.5f), PixelY(0)), 0xFFFF0000u);
-    EXPECT_EQ(At(PixelX(0.5f), PixelY(0)), 0xFF00FF00u);
+    EXPECT_EQ(drawn(vb), std::pair(kRed, kGreen));
 
     // The device holds what is bound: the owner's release does not free it under the draw.
-    IDirect3DVertexBuffer9* temporary = nullptr;
-    ASSERT_EQ(device->CreateVertexBuffer(static_cast<UINT>(v.size() * sizeof(ColourVertex)), 0,
-                                         kColourFvf, D3DPOOL_DEFAULT, &temporary, nullptr),
-              D3D_OK);
-    ASSERT_EQ(temporary->Lock(0, 0, &data, 0), D3D_OK);
-    std::memcpy(data, v.data(), v.size() * sizeof(ColourVertex));
-    temporary->Unlock();
+    IDirect3DVertexBuffer9* temporary = VertexBuffer(v);
+    owned.pop_back();
     device->SetStreamSource(0, temporary, 0, sizeof(ColourVertex));
     EXPECT_EQ(temporary->Release(), 1u);
-    Frame();
-    ASSERT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 4), D3D_OK);
-    Pixels();
-    EXPECT_EQ(At(PixelX(-0.5f), PixelY(0)), 0xFFFF0000u);
-    EXPECT_EQ(At(PixelX(0.5f), PixelY(0)), 0xFFFF0000u);
+    EXPECT_EQ(drawn(temporary), std::pair(kRed, kRed));
     device->SetStreamSource(0, nullptr, 0, 0); // the last reference goes here
 
-    // Objects of another device are refused.
-    MemoryDevice memory;
+    MemoryDevice memory; // objects of another device are refused
     IDirect3DTexture9* foreign = nullptr;
     memory.CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &foreign, nullptr);
     EXPECT_EQ(device->SetTexture(0, foreign), D3DERR_INVALIDCALL);
     foreign->Release();
-}
 
-TEST_F(GlDeviceTest, ObjectsMayOutliveTheDevice) {
-    IDirect3DTexture9* texture = nullptr;
-    ASSERT_EQ(
-        device->CreateTexture(8, 8, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr),
-        D3D_OK);
+    // Objects may outlive the device: still usable as memory, and released without it.
+    IDirect3DTexture9* texture = Texture(
+        8, 8, [](UINT, UINT, UINT) { return kWhite; }, 0);
+    owned.pop_back();
     EXPECT_EQ(texture->GetLevelCount(), 4u);
     device->SetTexture(0, texture);
     device->Release();
     device = nullptr;
-    // Still usable as memory, and released without the device.
     D3DLOCKED_RECT locked;
     ASSERT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
-    static_cast<uint32_t*>(locked.pBits)[0] = 0xFFFFFFFFu;
     EXPECT_EQ(texture->UnlockRect(0), D3D_OK);
     EXPECT_EQ(texture->Release(), 0u);
 }

@@ -1,10 +1,5 @@
 #include "terrain_fixture.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <functional>
-
 namespace {
 
 bool In(int v, int lo, int hi) {
@@ -13,7 +8,6 @@ bool In(int v, int lo, int hi) {
 
 struct Brush : ::testing::Test {
     void SetUp() override {
-        ASSERT_TRUE(m.terrain.Create(129, 129, 10));
         m.terrain.pickRay = &pick;
         m.terrain.pickHit = true;
         m.terrain.bigRadius = 25;
@@ -38,7 +32,7 @@ struct Brush : ::testing::Test {
             }
         EXPECT_EQ(wrong, 0);
     }
-    MemoryTerrain m;
+    MemoryTerrain m{129, 129};
     KrPickRay pick{};
 };
 

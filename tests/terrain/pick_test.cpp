@@ -1,32 +1,20 @@
 #include "terrain_fixture.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
 #include <limits>
-#include <vector>
 
 namespace {
 
 struct Pick : ::testing::Test {
-    void SetUp() override {
-        ASSERT_TRUE(m.terrain.Create(129, 129, 10));
-        m.terrain.pickRay = &pick;
-        for (int r = 0; r < 128; ++r) // the full grid in the per-frame update's order
-            for (int c = 0; c < 128; ++c) {
-                int a = r * 129 + c;
-                list.insert(list.end(), {a, a + 1, a + 129, a + 129, a + 1, a + 130});
-            }
-        m.terrain.visibleTriangleCount = 2 * 128 * 128;
-    }
+    void SetUp() override { m.terrain.pickRay = &pick; }
     bool Cast(D3DXVECTOR3 origin, D3DXVECTOR3 direction) {
         pick.origin = origin;
         pick.direction = direction;
-        return m.terrain.PickTerrain(list.data());
+        m.terrain.visibleTriangleCount = static_cast<int32_t>(list.size());
+        return m.terrain.PickTerrain(list.front().data());
     }
-    MemoryTerrain m;
+    MemoryTerrain m{129, 129};
     KrPickRay pick{};
-    std::vector<int32_t> list;
+    std::vector<Triangle> list = FullGrid(129, 129);
 };
 
 TEST_F(Pick, AboveBelowParallelAndTheDepthLimit) {
@@ -53,8 +41,7 @@ TEST_F(Pick, AboveBelowParallelAndTheDepthLimit) {
 
     // The same triangle twice (a tie) and an unlisted cell.
     const int a = 64 * 129 + 64;
-    list = {a, a + 1, a + 129, a, a + 1, a + 129};
-    m.terrain.visibleTriangleCount = 2;
+    list = {{a, a + 1, a + 129}, {a, a + 1, a + 129}};
     EXPECT_TRUE(Cast({-2, 50, 3}, {0, -1, 0}));
     EXPECT_NEAR(pick.distance, 50, 1e-4);
     EXPECT_FALSE(Cast({200, 50, 200}, {0, -1, 0}));
@@ -67,8 +54,7 @@ TEST_F(Pick, ClosestHitAndTheHeightOfTheFullGrid) {
     EXPECT_NEAR(pick.hitPoint.x, 47.5f, 1e-3); // the near slope, not the far one
     EXPECT_NEAR(pick.hitPoint.y, 10, 1e-3);
 
-    list = {0, 128, 128 * 129}; // one coarse triangle over the whole corner
-    m.terrain.visibleTriangleCount = 1;
+    list = {{0, 128, 128 * 129}};  // one coarse triangle over the whole corner
     m.terrain.vertices[130].y = 8; // x = -635, z = 635
     ASSERT_TRUE(Cast({-635, 100, 635}, {0, -1, 0}));
     EXPECT_NEAR(pick.hitPoint.y, 8, 1e-4);
@@ -91,9 +77,7 @@ TEST(IntersectTriangle, AbsoluteDeterminantThresholdAndEdges) {
     EXPECT_FALSE(hit({1.001f, 5, 0}, {1, 0, 0}, {0, 0, -1}));
 }
 
-TEST(TerrainGridQueries, GetHeightOnBothTrianglesAndOffTheGrid) {
-    MemoryTerrain m;
-    ASSERT_TRUE(m.terrain.Create(129, 129, 10));
+TEST_F(Pick, GetHeightOnBothTrianglesAndOffTheGrid) {
     KrTerrainVertex* v = m.terrain.vertices;
     // Cell (64, 64) spans x -5..5, z 5..-5: A 4, B 8, C 2, D 20.
     const int a = 64 * 129 + 64;
@@ -114,8 +98,7 @@ TEST(TerrainGridQueries, GetHeightOnBothTrianglesAndOffTheGrid) {
     EXPECT_EQ(m.terrain.GetHeight(std::numeric_limits<float>::infinity(), 0), 0);
 
     // Rows are bounded by the depth, not the width.
-    MemoryTerrain wide;
-    ASSERT_TRUE(wide.terrain.Create(65, 33, 10));
+    MemoryTerrain wide(65, 33);
     const KrTerrainVertex& p = wide.terrain.vertices[32 * 65 + 10];
     wide.terrain.vertices[32 * 65 + 10].y = 9;
     EXPECT_EQ(wide.terrain.GetHeight(p.x, p.z), 9);

@@ -1,34 +1,9 @@
-#include "KrQuadTree.h"
 #include "terrain_fixture.h"
-#include "view_helpers.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <array>
 #include <numeric>
 #include <random>
-#include <vector>
 
 namespace {
-
-std::vector<Triangle> Generate(KrQuadTree* tree, const KrTerrain& t, const KrFrustum& f,
-                               double lodFactor) {
-    std::vector<int32_t> indices(static_cast<size_t>(t.info.numTriangles) * 3 + 3, -7);
-    tree->FrustumCull(t.vertices, &f);
-    const int32_t n = tree->GenerateIndices(0, indices.data(), t.vertices, &f, lodFactor);
-    EXPECT_LE(n, t.info.numTriangles);
-    EXPECT_EQ(indices[static_cast<size_t>(n) * 3], -7); // nothing written past the count
-    std::vector<Triangle> out(static_cast<size_t>(n));
-    for (int32_t i = 0; i < n; ++i)
-        out[i] = {indices[3 * i], indices[3 * i + 1], indices[3 * i + 2]};
-    return out;
-}
-
-std::vector<Triangle> Sorted(std::vector<Triangle> v) {
-    std::sort(v.begin(), v.end());
-    return v;
-}
 
 int CountNodes(const KrQuadTree* n) {
     int count = 1;
@@ -38,14 +13,16 @@ int CountNodes(const KrQuadTree* n) {
 }
 
 std::array<int32_t, 4> Corners(const KrQuadTree* n) {
-    return {n->corners[0], n->corners[1], n->corners[2], n->corners[3]};
+    return std::to_array(n->corners);
 }
 
-// Facing up means clockwise seen from above: the face normal e1 × e2 points to +y.
-bool FacesUp(const KrTerrainVertex* v, const Triangle& t) {
+// The area seen from above, positive when the triangle faces up (clockwise from above).
+double UpArea(const KrTerrainVertex* v, const Triangle& t) {
     const KrTerrainVertex &a = v[t[0]], &b = v[t[1]], &c = v[t[2]];
-    const float e1x = b.x - a.x, e1z = b.z - a.z, e2x = c.x - a.x, e2z = c.z - a.z;
-    return e1z * e2x - e1x * e2z > 0.0f;
+    return 0.5 * ((b.z - a.z) * (c.x - a.x) - (b.x - a.x) * (c.z - a.z));
+}
+bool FacesUp(const KrTerrainVertex* v, const Triangle& t) {
+    return UpArea(v, t) > 0;
 }
 
 // A drawn vertex lying strictly inside an edge of another drawn triangle (a T-junction),
@@ -71,8 +48,7 @@ int32_t FindTJunction(const std::vector<Triangle>& list, int32_t w, int32_t vert
 }
 
 TEST(QuadTree, ThreeByThreeShapeAndBothLevels) {
-    MemoryTerrain m;
-    ASSERT_TRUE(m.terrain.Create(3, 3, 10));
+    MemoryTerrain m(3, 3);
     KrQuadTree* root = m.terrain.quadTree;
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(Corners(root), (std::array<int32_t, 4>{0, 2, 6, 8}));
@@ -100,34 +76,18 @@ TEST(QuadTree, ThreeByThreeShapeAndBothLevels) {
     EXPECT_EQ(Generate(root, m.terrain, f, 0.0), fine);
 }
 
-TEST(QuadTree, ThirtyThreeSquareAtFinestDetail) {
-    MemoryTerrain m;
-    ASSERT_TRUE(m.terrain.Create(33, 33, 10));
+TEST(QuadTree, ThirtyThreeSquareNodesAndNeighbourLinks) {
+    MemoryTerrain m(33, 33);
     KrQuadTree* root = m.terrain.quadTree;
     EXPECT_EQ(CountNodes(root), 1365);
-    const KrFrustum f = CullFrustum(D3DXVECTOR3(0, 600, -10), D3DXVECTOR3(0, 0, 0));
-    const std::vector<Triangle> list = Generate(root, m.terrain, f, 0.0);
-    EXPECT_EQ(list.size(), 2048u);
-    EXPECT_EQ(Sorted(list), Sorted(FullGrid(33, 33)));
-}
-
-TEST(QuadTree, NeighbourLinks) {
-    MemoryTerrain m;
-    ASSERT_TRUE(m.terrain.Create(33, 33, 10));
-    KrQuadTree* root = m.terrain.quadTree;
     KrQuadTree* const* q = root->children;
-    EXPECT_EQ(q[0]->neighbours[EdgeRight], q[1]);
-    EXPECT_EQ(q[0]->neighbours[EdgeDown], q[2]);
-    EXPECT_EQ(q[3]->neighbours[EdgeUp], q[1]);
-    EXPECT_EQ(q[3]->neighbours[EdgeLeft], q[2]);
+    using Links = std::array<KrQuadTree*, 4>; // up, down, left, right; borders stay null
+    EXPECT_EQ(std::to_array(q[0]->neighbours), (Links{nullptr, q[2], nullptr, q[1]}));
+    EXPECT_EQ(std::to_array(q[3]->neighbours), (Links{q[1], nullptr, q[2], nullptr}));
     // Across parents.
     EXPECT_EQ(q[0]->children[1]->neighbours[EdgeRight], q[1]->children[0]);
     EXPECT_EQ(q[2]->children[1]->neighbours[EdgeUp], q[0]->children[3]);
-    // Borders stay null, also on the left where TL − g is the previous row's end.
-    EXPECT_EQ(q[0]->neighbours[EdgeUp], nullptr);
-    EXPECT_EQ(q[0]->neighbours[EdgeLeft], nullptr);
-    EXPECT_EQ(q[3]->neighbours[EdgeRight], nullptr);
-    EXPECT_EQ(q[3]->neighbours[EdgeDown], nullptr);
+    // Also null on the left border, where TL − g is the previous row's end.
     KrQuadTree* leftEdge = q[2]->children[0]; // size 8, rows 16 to 24, column 0
     int32_t candidate[4];
     EXPECT_GE(leftEdge->NeighbourCorners(EdgeLeft, 33, 33 * 33, candidate), 0);
@@ -138,8 +98,7 @@ TEST(QuadTree, NeighbourLinks) {
 }
 
 TEST(QuadTree, FanSplitsTheSideTowardAFinerNeighbour) {
-    MemoryTerrain m;
-    ASSERT_TRUE(m.terrain.Create(9, 9, 10));
+    MemoryTerrain m(9, 9);
     KrQuadTree* root = m.terrain.quadTree;
     // Levels at lodFactor 0.1: root 5 (split), top-left 3 (split), the rest 5 to 8 (whole).
     const KrFrustum f = EverythingFrustum(D3DXVECTOR3(-25, 0, 60));
@@ -154,27 +113,19 @@ TEST(QuadTree, FanSplitsTheSideTowardAFinerNeighbour) {
     EXPECT_EQ(FindTJunction(list, 9, 81), -1);
     for (const Triangle& t : list)
         EXPECT_TRUE(FacesUp(m.terrain.vertices, t));
-}
 
-TEST(QuadTree, LevelOfDetailFromDistance) {
-    MemoryTerrain m;
-    ASSERT_TRUE(m.terrain.Create(9, 9, 10));
-    const KrQuadTree* root = m.terrain.quadTree; // centre vertex at (-5, 0, 5)
-    const D3DXVECTOR3 eye(-5, 300, 5);
-    EXPECT_EQ(root->LodLevel(&eye, m.terrain.vertices, 0.0), 1);
-    EXPECT_EQ(root->LodLevel(&eye, m.terrain.vertices, 0.005), 1); // 1.5 truncated
-    EXPECT_EQ(root->LodLevel(&eye, m.terrain.vertices, 0.0099), 2);
-    EXPECT_EQ(root->LodLevel(&eye, m.terrain.vertices, 0.05), 15);
-    const D3DXVECTOR3 lost(NAN, 0, 0);
+    const D3DXVECTOR3 eye(-5, 300, 5), lost(NAN, 0, 0); // the root's centre is (-5, 0, 5)
+    std::vector<int32_t> levels;
+    for (double lod : {0.0, 0.005, 0.0099, 0.05})
+        levels.push_back(root->LodLevel(&eye, m.terrain.vertices, lod));
+    EXPECT_EQ(levels, (std::vector<int32_t>{1, 1, 2, 15})); // 1.5 truncated
     EXPECT_EQ(root->LodLevel(&lost, m.terrain.vertices, 0.05), 1);
 }
 
 TEST(QuadTree, CullsTilesOutsideAndKeepsCellsAtTheEdge) {
-    MemoryTerrain m;
-    ASSERT_TRUE(m.terrain.Create(33, 33, 10));
+    MemoryTerrain m(33, 33);
     KrQuadTree* root = m.terrain.quadTree;
-    // Only x > 0 is inside.
-    KrFrustum f = EverythingFrustum(D3DXVECTOR3(0, 5000, 0));
+    KrFrustum f = EverythingFrustum(D3DXVECTOR3(0, 5000, 0)); // only x > 0 inside
     f.planes[PlaneLeft] = KrPlane{-1, 0, 0, 0};
     EXPECT_EQ(root->IsInFrustum(&f, m.terrain.vertices), 1);
     EXPECT_EQ(root->children[0]->children[0]->IsInFrustum(&f, m.terrain.vertices), 0);
@@ -182,29 +133,15 @@ TEST(QuadTree, CullsTilesOutsideAndKeepsCellsAtTheEdge) {
 
     // At finest detail exactly the cells reaching into x > 0 are listed: also those whose
     // average corner index (their "centre") is a vertex far outside, and the column that
-    // straddles the plane.
-    const std::vector<Triangle> list = Generate(root, m.terrain, f, 0.0);
+    // straddles the plane (vertex 16 lies at x = -5).
     std::vector<Triangle> expected;
-    for (int32_t r = 0; r < 32; ++r) {
-        for (int32_t c = 16; c < 32; ++c) {
-            const int32_t a = r * 33 + c;
-            expected.push_back({a, a + 1, a + 33});
-            expected.push_back({a + 33, a + 1, a + 34});
-        }
-    }
-    EXPECT_EQ(m.terrain.vertices[16].x, -5.0f);
-    EXPECT_EQ(Sorted(list), Sorted(expected));
-}
+    for (const Triangle& t : FullGrid(33, 33))
+        if (t[0] % 33 >= 16)
+            expected.push_back(t);
+    EXPECT_EQ(Sorted(Generate(root, m.terrain, f, 0.0)), Sorted(expected));
 
-TEST(QuadTree, MarksLeftBelowADrawnTileDoNotHideItLater) {
-    MemoryTerrain m;
-    ASSERT_TRUE(m.terrain.Create(33, 33, 10));
-    KrQuadTree* root = m.terrain.quadTree;
-    KrFrustum half = EverythingFrustum(D3DXVECTOR3(0, 5000, 0));
-    half.planes[PlaneLeft] = KrPlane{-1, 0, 0, 0};
-    // Frame 1: half the tiles marked, the root drawn whole so the marks are not reached.
-    EXPECT_EQ(Generate(root, m.terrain, half, 1.0).size(), 2u);
-    // Frame 2: all in view, wholly inside at the root, finest detail.
+    // Marks left below a tile drawn whole do not hide it in a later frame.
+    EXPECT_EQ(Generate(root, m.terrain, f, 1.0).size(), 2u);
     const KrFrustum all = EverythingFrustum(D3DXVECTOR3(0, 0, 0));
     EXPECT_EQ(Generate(root, m.terrain, all, 0.0).size(), 2048u);
 }
@@ -213,18 +150,14 @@ TEST(QuadTree, MarksLeftBelowADrawnTileDoNotHideItLater) {
 // grid once with one triangle pair per tile and never overruns the index buffer.
 TEST(QuadTree, OblongGridsCoverTheGridOnce) {
     for (const auto& [w, d] : {std::pair{65, 33}, std::pair{33, 65}}) {
-        MemoryTerrain m;
-        ASSERT_TRUE(m.terrain.Create(w, d, 10));
+        MemoryTerrain m(w, d);
         EXPECT_EQ(CountNodes(m.terrain.quadTree), 1365);
         const KrFrustum f = EverythingFrustum(D3DXVECTOR3(0, 0, 0));
         const std::vector<Triangle> list = Generate(m.terrain.quadTree, m.terrain, f, 0.0);
         EXPECT_EQ(list.size(), 2048u);
         double area = 0;
-        for (const Triangle& t : list) {
-            const KrTerrainVertex &a = m.terrain.vertices[t[0]], &b = m.terrain.vertices[t[1]],
-                                  &c = m.terrain.vertices[t[2]];
-            area += 0.5 * ((b.z - a.z) * (c.x - a.x) - (b.x - a.x) * (c.z - a.z));
-        }
+        for (const Triangle& t : list)
+            area += UpArea(m.terrain.vertices, t);
         EXPECT_DOUBLE_EQ(area, 10.0 * (w - 1) * 10.0 * (d - 1)) << w << "x" << d;
     }
 }
@@ -232,19 +165,14 @@ TEST(QuadTree, OblongGridsCoverTheGridOnce) {
 // Random camera poses over square and oblong grids at every level-of-detail trackbar
 // value the map page offers up to 30.
 TEST(QuadTree, ListsStayInBoundsFaceUpAndHaveNoCracks) {
-    struct Grid {
-        int32_t w, d;
-        bool crackFree;
-    };
-    const Grid grids[] = {{33, 33, true}, {65, 65, true}, {33, 65, false}, {65, 33, false}};
     std::mt19937 random(20240607);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-    for (const Grid& grid : grids) {
-        MemoryTerrain m;
+    for (auto [w, d, crackFree] :
+         {std::tuple{33, 33, true}, {65, 65, true}, {33, 65, false}, {65, 33, false}}) {
+        MemoryTerrain m(w, d);
         KrTerrain& t = m.terrain;
-        ASSERT_TRUE(t.Create(grid.w, grid.d, 10));
         ASSERT_TRUE(t.quadTreeEnabled);
-        const float extent = 10.0f * static_cast<float>(std::max(grid.w, grid.d));
+        const float extent = 10.0f * static_cast<float>(std::max(w, d));
         int nonEmpty = 0, runs = 0;
         for (int trackbar = 0; trackbar <= 30; ++trackbar) {
             t.lodThreshold = static_cast<float>(trackbar);
@@ -255,25 +183,18 @@ TEST(QuadTree, ListsStayInBoundsFaceUpAndHaveNoCracks) {
                 const float pitch = -1.5f + 1.8f * unit(random);
                 const D3DXVECTOR3 dir(std::cos(pitch) * std::sin(yaw), std::sin(pitch),
                                       std::cos(pitch) * std::cos(yaw));
-                D3DXMATRIX view = LookAt(eye, eye + dir * 100.0f);
-                view._43 += 200.0f;
-                ASSERT_TRUE(t.UpdateTerrain(view, CullProjection()));
-
-                const auto* raw = reinterpret_cast<const int32_t*>(m.IndexBuffer()->data.data());
-                ASSERT_LE(t.visibleTriangleCount, t.info.numTriangles) << grid.w << "x" << grid.d;
-                std::vector<Triangle> list(static_cast<size_t>(t.visibleTriangleCount));
-                for (size_t i = 0; i < list.size(); ++i) {
-                    for (int k = 0; k < 3; ++k) {
-                        list[i][k] = raw[3 * i + k];
-                        ASSERT_GE(list[i][k], 0);
-                        ASSERT_LT(list[i][k], t.info.numVertices);
-                    }
-                    ASSERT_TRUE(FacesUp(t.vertices, list[i]))
-                        << grid.w << "x" << grid.d << " trackbar " << trackbar << " triangle " << i;
+                ASSERT_TRUE(t.UpdateTerrain(CullView(eye, eye + dir * 100.0f), CullProjection()));
+                SCOPED_TRACE(testing::Message()
+                             << w << "x" << d << " trackbar " << trackbar << " pose " << pose);
+                ASSERT_LE(t.visibleTriangleCount, t.info.numTriangles);
+                const std::vector<Triangle> list = m.Listed();
+                for (const Triangle& tri : list) {
+                    for (int32_t i : tri)
+                        ASSERT_TRUE(i >= 0 && i < t.info.numVertices) << i;
+                    ASSERT_TRUE(FacesUp(t.vertices, tri));
                 }
-                if (grid.crackFree) {
-                    ASSERT_EQ(FindTJunction(list, grid.w, t.info.numVertices), -1)
-                        << grid.w << "x" << grid.d << " trackbar " << trackbar << " pose " << pose;
+                if (crackFree) {
+                    ASSERT_EQ(FindTJunction(list, w, t.info.numVertices), -1);
                 }
                 ++runs;
                 nonEmpty += list.empty() ? 0 : 1;

@@ -1,30 +1,19 @@
 #include "paths.h"
 #include "terrain_fixture.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstring>
 #include <string>
-#include <vector>
+#include <tuple>
 
 namespace {
 
 // 129 × 129 with spacing 10, one texture, one layer selected, a hit at the centre.
 struct SplatTerrain : MemoryTerrain {
-    SplatTerrain() {
-        EXPECT_TRUE(terrain.Create(129, 129, 10));
+    SplatTerrain() : MemoryTerrain(129, 129) {
         AddTexture();
         EXPECT_TRUE(terrain.AddSplatLayer(0));
         terrain.selectedLayer = 0;
         terrain.pickRay = &ray;
         terrain.pickHit = true;
-    }
-    IDirect3DTexture9* AddTexture() {
-        IDirect3DTexture9* texture = nullptr;
-        device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr);
-        terrain.textures.push_back(new KrTextureEntry{texture});
-        return texture;
     }
     MemoryTexture* Map(size_t layer = 0) const {
         return static_cast<MemoryTexture*>(terrain.alphaMaps.at(layer)->texture);
@@ -35,8 +24,14 @@ struct SplatTerrain : MemoryTerrain {
         EXPECT_EQ(v, (v & 0xFFu) * 0x01010101u) << x << "," << y;
         return static_cast<int>(v & 0xFFu);
     }
-    void SetCover(int x, int y, uint32_t a, size_t layer = 0) {
-        MemoryTexture::Level& l = Map(layer)->levels[0];
+    std::vector<int> Covers(std::initializer_list<std::pair<int, int>> texels) const {
+        std::vector<int> out;
+        for (auto [x, y] : texels)
+            out.push_back(Cover(x, y));
+        return out;
+    }
+    void SetCover(int x, int y, uint32_t a) {
+        MemoryTexture::Level& l = Map()->levels[0];
         const uint32_t v = a * 0x01010101u;
         std::memcpy(l.bits.data() + y * l.pitch + 4 * x, &v, 4);
     }
@@ -44,6 +39,12 @@ struct SplatTerrain : MemoryTerrain {
         ray.hitPoint = D3DXVECTOR3(x, 0, z);
         return terrain.PaintSplat(&ray, terrain.selectedLayer);
     }
+    // The last locked rectangle of the alpha map and the painted centre texel.
+    auto Lock() const {
+        const RECT r = Map()->levels[0].lastLock;
+        return std::tuple(r.left, r.top, r.right, r.bottom);
+    }
+    auto Centre() const { return std::pair(terrain.splatCentreX, terrain.splatCentreY); }
     KrPickRay ray;
 };
 
@@ -52,21 +53,11 @@ TEST(SplatPaint, RadiusHundredAtTheCentre) {
     m.SetCover(552, 300, 1); // outside the brush rectangle
     m.SetCover(552, 512, 200);
     ASSERT_TRUE(m.Paint(0, 0));
-    EXPECT_EQ(m.terrain.splatCentreX, 512);
-    EXPECT_EQ(m.terrain.splatCentreY, 512);
+    EXPECT_EQ(m.Centre(), std::pair(512, 512));
     EXPECT_EQ(m.Map()->Texel(0, 512, 512), 0xFFFFFFFFu);
-    EXPECT_EQ(m.Cover(513, 512), 251);
-    EXPECT_EQ(m.Cover(512, 552), 126);
-    EXPECT_EQ(m.Cover(591, 512), 1);
-    EXPECT_EQ(m.Cover(432, 512), 0);
-    EXPECT_EQ(m.Cover(552, 512), 200); // never lowered
-    EXPECT_EQ(m.Cover(552, 300), 1);
-    const RECT lock = m.Map()->levels[0].lastLock;
-    EXPECT_EQ(lock.left, 432);
-    EXPECT_EQ(lock.top, 432);
-    EXPECT_EQ(lock.right, 592);
-    EXPECT_EQ(lock.bottom, 592);
-
+    EXPECT_EQ(m.Covers({{513, 512}, {512, 552}, {591, 512}, {432, 512}, {552, 512}, {552, 300}}),
+              (std::vector{251, 126, 1, 0, 200, 1})); // never lowered
+    EXPECT_EQ(m.Lock(), std::tuple(432, 432, 592, 592));
     // Coverage falls off with distance and a second step does not add up.
     for (int y = 513; y <= 600; ++y)
         EXPECT_LE(m.Cover(512, y), m.Cover(512, y - 1)) << y;
@@ -81,9 +72,7 @@ TEST(SplatPaint, InnerRadiusAndErase) {
     m.terrain.splatInnerRadius = 37.5f;
     m.SetCover(631, 512, 7);
     ASSERT_TRUE(m.Paint(0, 0));
-    EXPECT_EQ(m.Cover(541, 512), 255);
-    EXPECT_EQ(m.Cover(542, 512), 254);
-    EXPECT_EQ(m.Cover(631, 512), 7);
+    EXPECT_EQ(m.Covers({{541, 512}, {542, 512}, {631, 512}}), (std::vector{255, 254, 7}));
 
     // Erase clears everything within R, the inner radius playing no part.
     const int beyond = m.Cover(593, 512);
@@ -92,44 +81,33 @@ TEST(SplatPaint, InnerRadiusAndErase) {
     m.terrain.paintMode = 0;
     m.SetCover(591, 591, 50); // in the rectangle but beyond R
     ASSERT_TRUE(m.Paint(0, 0));
-    EXPECT_EQ(m.Cover(512, 512), 0);
-    EXPECT_EQ(m.Cover(591, 512), 0);
-    EXPECT_EQ(m.Cover(591, 591), 50);
-    EXPECT_EQ(m.Cover(593, 512), beyond); // beyond the rectangle
+    EXPECT_EQ(m.Covers({{512, 512}, {591, 512}, {591, 591}, {593, 512}}),
+              (std::vector{0, 0, 50, beyond}));
 }
 
 TEST(SplatPaint, EdgesOfTheMap) {
     SplatTerrain m;
     ASSERT_TRUE(m.Paint(-645, 645)); // top-left corner: a quarter disc
-    EXPECT_EQ(m.terrain.splatCentreX, 0);
-    EXPECT_EQ(m.terrain.splatCentreY, 0);
-    EXPECT_EQ(m.Cover(0, 0), 255);
-    EXPECT_EQ(m.Cover(79, 0), 1);
-    EXPECT_EQ(m.Cover(0, 79), 1);
-    const RECT corner = m.Map()->levels[0].lastLock;
-    EXPECT_EQ(corner.left, 0);
-    EXPECT_EQ(corner.right, 80);
-    EXPECT_EQ(corner.bottom, 80);
+    EXPECT_EQ(m.Centre(), std::pair(0, 0));
+    EXPECT_EQ(m.Covers({{0, 0}, {79, 0}, {0, 79}}), (std::vector{255, 1, 1}));
+    EXPECT_EQ(m.Lock(), std::tuple(0, 0, 80, 80));
 
     // At the +x edge the centre lands a cell short of the map's last column.
     ASSERT_TRUE(m.Paint(635, 0));
-    EXPECT_EQ(m.terrain.splatCentreX, 1016);
+    EXPECT_EQ(m.Centre(), std::pair(1016, 512));
     EXPECT_EQ(m.Cover(1016, 512), 255);
     EXPECT_LT(m.Cover(1023, 512), 255);
-    EXPECT_EQ(m.Map()->levels[0].lastLock.right, 1024);
+    EXPECT_EQ(std::get<2>(m.Lock()), 1024);
 
     // The small offsets tip a centre just short of a texel onto it.
     ASSERT_TRUE(m.Paint(112, -112));
-    EXPECT_EQ(m.terrain.splatCentreX, 601);
-    EXPECT_EQ(m.terrain.splatCentreY, 601);
+    EXPECT_EQ(m.Centre(), std::pair(601, 601));
 
     // The texel size comes from the width alone, so on a half-depth terrain the brush
     // spans as many rows as columns.
     ASSERT_TRUE(m.terrain.Create(129, 65, 10));
     ASSERT_TRUE(m.Paint(0, 0));
-    const RECT half = m.Map()->levels[0].lastLock;
-    EXPECT_EQ(half.top, 432);
-    EXPECT_EQ(half.bottom, 592);
+    EXPECT_EQ(m.Lock(), std::tuple(432, 432, 592, 592));
 }
 
 TEST(SplatPaint, RefusedWithoutHitLayerOrLock) {
@@ -140,12 +118,11 @@ TEST(SplatPaint, RefusedWithoutHitLayerOrLock) {
     m.terrain.pickHit = true;
     EXPECT_FALSE(m.terrain.PaintSplat(&m.ray, -1));
     EXPECT_FALSE(m.terrain.PaintSplat(&m.ray, 1));
-    m.device->failures->lockRect = true;
-    EXPECT_FALSE(m.Paint(0, 0));
-    m.device->failures->lockRect = false;
-    m.device->failures->unlockRect = true;
-    EXPECT_FALSE(m.Paint(0, 0));
-    m.device->failures->unlockRect = false;
+    for (bool DeviceFailures::*flag : {&DeviceFailures::lockRect, &DeviceFailures::unlockRect}) {
+        (*m.device->failures).*flag = true;
+        EXPECT_FALSE(m.Paint(0, 0));
+        (*m.device->failures).*flag = false;
+    }
     ASSERT_TRUE(m.terrain.RemoveSplatLayer(0));
     EXPECT_EQ(m.terrain.selectedLayer, -1);
     EXPECT_FALSE(m.Paint(0, 0));
@@ -154,39 +131,35 @@ TEST(SplatPaint, RefusedWithoutHitLayerOrLock) {
 TEST(SplatLayers, AddRemoveAndSwap) {
     SplatTerrain m;
     KrTerrain& t = m.terrain;
-    const auto create = m.device->Calls(DeviceOp::CreateTexture).back();
     const DWORD expected[6] = {1024, 1024, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED};
-    EXPECT_TRUE(std::equal(expected, expected + 6, create.args));
-
+    EXPECT_TRUE(
+        std::equal(expected, expected + 6, m.device->Calls(DeviceOp::CreateTexture)[1].args));
     m.AddTexture();
     EXPECT_FALSE(t.AddSplatLayer(-1));
     EXPECT_FALSE(t.AddSplatLayer(2));
     ASSERT_TRUE(t.AddSplatLayer(1));
     ASSERT_TRUE(t.AddSplatLayer(0));
-    ASSERT_EQ(t.alphaMaps.size(), 3u);
 
     // A layer whose alpha map cannot be made is taken back.
-    m.device->failures->createTexture = true;
-    EXPECT_FALSE(t.AddSplatLayer(0));
-    m.device->failures->createTexture = false;
-    m.device->failures->lockRect = true;
-    EXPECT_FALSE(t.AddSplatLayer(0));
-    m.device->failures->lockRect = false;
-    EXPECT_EQ(t.splatLayers.size(), 3u);
-    EXPECT_EQ(t.alphaMaps.size(), 3u);
+    for (bool DeviceFailures::*flag : {&DeviceFailures::createTexture, &DeviceFailures::lockRect}) {
+        (*m.device->failures).*flag = true;
+        EXPECT_FALSE(t.AddSplatLayer(0));
+        (*m.device->failures).*flag = false;
+        EXPECT_EQ(t.splatLayers.size(), 3u);
+        EXPECT_EQ(t.alphaMaps.size(), 3u);
+    }
 
     // Swapping exchanges textures and coverage; painting follows the index.
     ASSERT_TRUE(m.Paint(0, 0));
     IDirect3DTexture9* painted = t.alphaMaps[0]->texture;
     IDirect3DTexture9* second = t.alphaMaps[1]->texture;
     ASSERT_TRUE(t.SwapSplatLayers(0, 1));
-    EXPECT_EQ(t.splatLayers[0].textureIndex, 1);
-    EXPECT_EQ(t.splatLayers[1].textureIndex, 0);
+    EXPECT_EQ(std::tuple(t.splatLayers[0].textureIndex, t.splatLayers[1].textureIndex),
+              std::tuple(1, 0));
     EXPECT_EQ(t.alphaMaps[1]->texture, painted);
     EXPECT_EQ(t.selectedLayer, 0);
     EXPECT_EQ(m.Cover(512, 512, 1), 255);
-    m.ray.hitPoint = D3DXVECTOR3(-645, 0, 645);
-    ASSERT_TRUE(t.PaintSplat(&m.ray, t.selectedLayer));
+    ASSERT_TRUE(m.Paint(-645, 645));
     EXPECT_EQ(m.Cover(0, 0, 0), 255);
     EXPECT_FALSE(t.SwapSplatLayers(0, 3));
     EXPECT_FALSE(t.SwapSplatLayers(-1, 0));
@@ -212,17 +185,17 @@ TEST(SplatTextures, RemovalKeepsOthersOnTheirTextures) {
     ASSERT_TRUE(t.AddSplatLayer(1));
     ASSERT_TRUE(t.AddSplatLayer(2));
     t.baseTexture = 2;
+    const auto indices = [&] {
+        return std::tuple(t.baseTexture, t.splatLayers[0].textureIndex,
+                          t.splatLayers[1].textureIndex, t.splatLayers[2].textureIndex);
+    };
 
     EXPECT_FALSE(t.RemoveTexture(3));
     EXPECT_FALSE(t.RemoveTexture(-1));
     ASSERT_TRUE(t.RemoveTexture(1));
     ASSERT_EQ(t.textures.size(), 2u);
-    EXPECT_EQ(t.splatLayers[0].textureIndex, 0);
-    EXPECT_EQ(t.splatLayers[1].textureIndex, -1);
-    EXPECT_EQ(t.splatLayers[2].textureIndex, 1);
-    EXPECT_EQ(t.baseTexture, 1);
+    EXPECT_EQ(indices(), std::tuple(1, 0, -1, 1));
     EXPECT_EQ(t.textures[1]->texture, t2);
-
     t.visibleTriangleCount = 10;
     m.device->ClearLog();
     t.Render();
@@ -235,34 +208,31 @@ TEST(SplatTextures, RemovalKeepsOthersOnTheirTextures) {
 
     // The base on the last texture falls back to the new last; none left gives -1.
     ASSERT_TRUE(t.RemoveTexture(1));
-    EXPECT_EQ(t.baseTexture, 0);
-    EXPECT_EQ(t.splatLayers[2].textureIndex, -1);
+    EXPECT_EQ(indices(), std::tuple(0, 0, -1, -1));
     ASSERT_TRUE(t.RemoveTexture(0));
-    EXPECT_EQ(t.baseTexture, -1);
-    EXPECT_EQ(t.splatLayers[0].textureIndex, -1);
+    EXPECT_EQ(indices(), std::tuple(-1, -1, -1, -1));
     EXPECT_FALSE(t.AddSplatLayer(0));
 }
 
 TEST(SplatTextures, AddTextureFromFiles) {
     MemoryTerrain m;
     KrTerrain& t = m.terrain;
-    const auto image = [](const char* name) {
-        return Utf8ToWide(std::string(VELDMARK_TEST_DATA "/images/") + name);
+    const auto add = [](KrTerrain& to, const char* name, std::string* error) {
+        return to.AddTexture(Utf8ToWide(std::string(VELDMARK_TEST_DATA "/images/") + name).c_str(),
+                             error);
     };
     std::string error;
-    EXPECT_FALSE(t.AddTexture(image("no-such-file.png").c_str(), &error));
+    EXPECT_FALSE(add(t, "no-such-file.png", &error));
     EXPECT_NE(error.find("no-such-file.png"), std::string::npos) << error;
-    ASSERT_TRUE(t.AddTexture(image("grass.jpg").c_str(), &error)) << error;
-    ASSERT_TRUE(t.AddTexture(image("sand-37x23.bmp").c_str(), &error)) << error;
-    EXPECT_EQ(t.baseTexture, 1);
+    ASSERT_TRUE(add(t, "grass.jpg", &error)) << error;
+    ASSERT_TRUE(add(t, "sand-37x23.bmp", &error)) << error;
     error.clear();
-    EXPECT_FALSE(t.AddTexture(image("garbage.png").c_str(), &error));
+    EXPECT_FALSE(add(t, "garbage.png", &error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(t.textures.size(), 2u);
-    EXPECT_EQ(t.baseTexture, 1);
-
-    KrTerrain alone; // no device yet
-    EXPECT_FALSE(alone.AddTexture(image("grass.jpg").c_str(), &error));
+    EXPECT_EQ(t.baseTexture, 1); // the last added
+    KrTerrain alone;             // no device yet
+    EXPECT_FALSE(add(alone, "grass.jpg", &error));
     EXPECT_TRUE(alone.textures.empty());
 }
 

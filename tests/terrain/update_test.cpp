@@ -1,16 +1,9 @@
-#include "KrQuadTree.h"
 #include "KrRenderer.h"
 #include "terrain_fixture.h"
-#include "view_helpers.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <new>
-#include <vector>
 
 // Counts every allocation of this test program; only the allocation test reads the count.
 namespace {
@@ -34,54 +27,43 @@ void* operator new(std::size_t size) {
 
 namespace {
 
-std::vector<Triangle> Listed(const MemoryTerrain& m) {
-    const auto* raw = reinterpret_cast<const int32_t*>(m.IndexBuffer()->data.data());
-    std::vector<Triangle> out(static_cast<size_t>(m.terrain.visibleTriangleCount));
-    for (size_t i = 0; i < out.size(); ++i)
-        out[i] = {raw[3 * i], raw[3 * i + 1], raw[3 * i + 2]};
-    return out;
-}
-
-// Views as Update builds them: the camera's view moved 200 back.
-bool UpdateFrom(KrTerrain& t, const D3DXVECTOR3& eye, const D3DXVECTOR3& target) {
-    D3DXMATRIX view = LookAt(eye, target);
-    view._43 += 200.0f;
-    return t.UpdateTerrain(view, CullProjection());
-}
-
 const D3DXVECTOR3 kHigh(0, 800, -10);
 const D3DXVECTOR3 kCentre(0, 0, 0);
 
+bool Frame(KrTerrain& t, const D3DXVECTOR3& eye = kHigh, const D3DXVECTOR3& target = kCentre) {
+    return t.UpdateTerrain(CullView(eye, target), CullProjection());
+}
+
+// An editing terrain whose pick ray points straight down at (x, z).
+struct Editing : MemoryTerrain {
+    Editing(int32_t side, float x = 0, float z = 0) : MemoryTerrain(side, side) {
+        ray.origin = D3DXVECTOR3(x, 100, z);
+        ray.direction = D3DXVECTOR3(0, -1, 0);
+        terrain.pickRay = &ray;
+        terrain.editing = true;
+        terrain.brushMode = 1;
+    }
+    KrPickRay ray;
+};
+
 TEST(TerrainUpdate, LookingAwayListsNothingAndChangesNoNormal) {
     for (int side : {33, 34}) {
-        MemoryTerrain m;
-        ASSERT_TRUE(m.terrain.Create(side, side, 10));
-        KrPickRay ray;
-        ray.origin = D3DXVECTOR3(0, 100, 0);
-        ray.direction = D3DXVECTOR3(0, -1, 0);
-        m.terrain.pickRay = &ray;
-        m.terrain.editing = true;
-        m.terrain.brushMode = 1;
-        const std::vector<KrTerrainVertex> before(m.terrain.vertices,
-                                                  m.terrain.vertices + m.terrain.info.numVertices);
-        ASSERT_TRUE(UpdateFrom(m.terrain, D3DXVECTOR3(0, 50, -2000), D3DXVECTOR3(0, 50, -3000)));
+        Editing m(side);
+        const Vertices before = m.Master();
+        ASSERT_TRUE(Frame(m.terrain, D3DXVECTOR3(0, 50, -2000), D3DXVECTOR3(0, 50, -3000)));
         EXPECT_EQ(m.terrain.visibleTriangleCount, 0) << side;
         EXPECT_FALSE(m.terrain.pickHit);
         EXPECT_FALSE(m.IndexBuffer()->locked);
-        EXPECT_TRUE(std::equal(before.begin(), before.end(), m.terrain.vertices,
-                               [](const KrTerrainVertex& a, const KrTerrainVertex& b) {
-                                   return a.y == b.y && a.nx == b.nx && a.ny == b.ny;
-                               }));
+        EXPECT_TRUE(m.Holds(before));
     }
 }
 
 TEST(TerrainUpdate, FullGridInViewInCellOrder) {
-    MemoryTerrain m;
-    ASSERT_TRUE(m.terrain.Create(34, 34, 10));
+    MemoryTerrain m(34, 34);
     ASSERT_FALSE(m.terrain.quadTreeEnabled);
-    ASSERT_TRUE(UpdateFrom(m.terrain, kHigh, kCentre));
+    ASSERT_TRUE(Frame(m.terrain));
     EXPECT_EQ(m.terrain.visibleTriangleCount, 2178);
-    EXPECT_EQ(Listed(m), FullGrid(34, 34));
+    EXPECT_EQ(m.Listed(), FullGrid(34, 34));
     EXPECT_EQ(m.IndexBuffer()->lastLockOffset, 0u);
     EXPECT_EQ(m.IndexBuffer()->lastLockSize, 2178u * 12);
     // The normals of the listed triangles went up and into the vertex buffer.
@@ -90,32 +72,16 @@ TEST(TerrainUpdate, FullGridInViewInCellOrder) {
 }
 
 TEST(TerrainUpdate, QuadTreeAtFinestDetailListsTheFullGrid) {
-    MemoryTerrain m;
-    ASSERT_TRUE(m.terrain.Create(33, 33, 10));
+    MemoryTerrain m(33, 33);
     m.terrain.lodThreshold = 0.0f; // the trackbar at 0
-    ASSERT_TRUE(UpdateFrom(m.terrain, kHigh, kCentre));
-    std::vector<Triangle> listed = Listed(m), full = FullGrid(33, 33);
-    EXPECT_EQ(listed.size(), 2048u);
-    EXPECT_NE(listed, full); // tile order, not cell order
-    std::sort(listed.begin(), listed.end());
-    std::sort(full.begin(), full.end());
-    EXPECT_EQ(listed, full);
-
-    // The trackbar value is scaled by 0.001 on its way to the quadtree.
-    m.terrain.lodThreshold = 20.0f;
-    ASSERT_TRUE(UpdateFrom(m.terrain, kHigh, kCentre));
-    std::vector<int32_t> direct(static_cast<size_t>(m.terrain.info.numTriangles) * 3);
-    m.terrain.quadTree->FrustumCull(m.terrain.vertices, &m.terrain.frustum);
-    const int32_t n = m.terrain.quadTree->GenerateIndices(0, direct.data(), m.terrain.vertices,
-                                                          &m.terrain.frustum, 0.02);
-    EXPECT_EQ(m.terrain.visibleTriangleCount, n);
-    EXPECT_LT(n, 2048);
-    EXPECT_GT(n, 2);
+    ASSERT_TRUE(Frame(m.terrain));
+    EXPECT_EQ(m.terrain.visibleTriangleCount, 2048);
+    EXPECT_NE(m.Listed(), FullGrid(33, 33)); // tile order, not cell order
+    EXPECT_EQ(Sorted(m.Listed()), Sorted(FullGrid(33, 33)));
 }
 
 TEST(TerrainUpdate, UpdateCullsFromBehindTheRendererCamera) {
-    MemoryTerrain m;
-    ASSERT_TRUE(m.terrain.Create(34, 34, 10));
+    MemoryTerrain m(34, 34);
     KrRenderer* r = KrRenderer::GetInstance();
     // Row 0 lies at z = 170; the eye is 100 units in front of its middle vertex, looking on.
     const D3DXVECTOR3 eye(0, 0, 270);
@@ -123,7 +89,7 @@ TEST(TerrainUpdate, UpdateCullsFromBehindTheRendererCamera) {
     r->cullProjection = CullProjection();
     m.terrain.Update();
     EXPECT_NEAR(m.terrain.frustum.centre.z, 80, 1e-3f); // 190 behind the eye
-    const std::vector<Triangle> listed = Listed(m);
+    const std::vector<Triangle> listed = m.Listed();
     EXPECT_FALSE(listed.empty());
     EXPECT_TRUE(std::any_of(listed.begin(), listed.end(), [](const Triangle& t) {
         return std::find(t.begin(), t.end(), 17) != t.end();
@@ -134,25 +100,21 @@ TEST(TerrainUpdate, UpdateCullsFromBehindTheRendererCamera) {
 }
 
 TEST(TerrainUpdate, ToolsRunOnlyAtAPointPickedThisFrame) {
-    MemoryTerrain m;
+    Editing m(33, 12, -7);
     KrTerrain& t = m.terrain;
-    ASSERT_TRUE(t.Create(33, 33, 10));
-    KrPickRay ray;
-    ray.origin = D3DXVECTOR3(12, 100, -7);
-    ray.direction = D3DXVECTOR3(0, -1, 0);
-    t.pickRay = &ray;
-    ASSERT_TRUE(UpdateFrom(t, kHigh, kCentre));
+    t.editing = false;
+    ASSERT_TRUE(Frame(t));
     EXPECT_TRUE(t.pickHit);
-    EXPECT_NEAR(ray.hitPoint.x, 12, 1e-3f);
+    EXPECT_NEAR(m.ray.hitPoint.x, 12, 1e-3f);
 
     // A ray that misses: every tool idles, nothing is edited at the old point.
-    ray.origin = D3DXVECTOR3(5000, 100, 0);
+    m.ray.origin = D3DXVECTOR3(5000, 100, 0);
     t.editing = true;
     for (int tool : {0, 1, 2}) {
         for (int mode : {1, 2, 3}) {
             t.activeTool = tool;
             t.brushMode = mode;
-            ASSERT_TRUE(UpdateFrom(t, kHigh, kCentre));
+            ASSERT_TRUE(Frame(t));
             EXPECT_FALSE(t.pickHit);
             for (int32_t i = 0; i < t.info.numVertices; ++i)
                 ASSERT_EQ(t.vertices[i].y, 0.0f) << "tool " << tool << " mode " << mode;
@@ -160,7 +122,7 @@ TEST(TerrainUpdate, ToolsRunOnlyAtAPointPickedThisFrame) {
     }
     // Without a pick record nothing is picked either.
     t.pickRay = nullptr;
-    ASSERT_TRUE(UpdateFrom(t, kHigh, kCentre));
+    ASSERT_TRUE(Frame(t));
     EXPECT_FALSE(t.pickHit);
 }
 
@@ -171,22 +133,19 @@ TEST(TerrainUpdate, NothingToListWithoutBuffersOrALock) {
         m.terrain.pickRay = &ray;
         m.terrain.editing = true;
         m.terrain.visibleTriangleCount = 5;
-        EXPECT_FALSE(UpdateFrom(m.terrain, kHigh, kCentre));
-        EXPECT_EQ(m.terrain.visibleTriangleCount, 0);
-        m.terrain.Update();
+        EXPECT_FALSE(Frame(m.terrain));
         EXPECT_EQ(m.terrain.visibleTriangleCount, 0);
         EXPECT_FALSE(m.terrain.Create(1, 1, 10)); // refused: still nothing
-        EXPECT_FALSE(UpdateFrom(m.terrain, kHigh, kCentre));
+        m.terrain.Update();
         EXPECT_EQ(m.terrain.visibleTriangleCount, 0);
     }
     {
-        MemoryTerrain m;
-        ASSERT_TRUE(m.terrain.Create(34, 34, 10));
+        MemoryTerrain m(34, 34);
         m.device->failures->lockBuffer = true;
-        EXPECT_FALSE(UpdateFrom(m.terrain, kHigh, kCentre));
+        EXPECT_FALSE(Frame(m.terrain));
         EXPECT_EQ(m.terrain.visibleTriangleCount, 0);
         m.device->failures->lockBuffer = false;
-        EXPECT_TRUE(UpdateFrom(m.terrain, kHigh, kCentre)); // the next frame tries again
+        EXPECT_TRUE(Frame(m.terrain)); // the next frame tries again
         EXPECT_EQ(m.terrain.visibleTriangleCount, 2178);
     }
     KrRenderer::DestroyInstance();
@@ -197,17 +156,10 @@ TEST(TerrainUpdate, AllocatesNothingPerFrame) {
     r->viewMatrix = LookAt(D3DXVECTOR3(30, 300, -400), kCentre);
     r->cullProjection = CullProjection();
     for (int side : {129, 34}) {
-        MemoryTerrain m;
-        KrTerrain& t = m.terrain;
         const long beforeCreate = allocations.load();
-        ASSERT_TRUE(t.Create(side, side, 10));
+        Editing m(side);
+        KrTerrain& t = m.terrain;
         ASSERT_GT(allocations.load(), beforeCreate); // the counter sees this program's news
-        KrPickRay ray;
-        ray.origin = D3DXVECTOR3(0, 100, 0);
-        ray.direction = D3DXVECTOR3(0, -1, 0);
-        t.pickRay = &ray;
-        t.editing = true;
-        t.brushMode = 1;
         t.lodThreshold = 5.0f;
         t.Update();
         const long before = allocations.load();
