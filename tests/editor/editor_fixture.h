@@ -1,30 +1,39 @@
-// A started editor (the real start-up, shown on the display) and input helpers that reach
-// the 3D view's window the way the user's input does.
+// A started editor (the real start-up, shown on the display), input that reaches the 3D
+// view's window the way the user's does, and helpers that work the pages' controls.
 #pragma once
 
 #include "CGlViewWindow.h"
 #include "CMainFrame.h"
 #include "CPrompts.h"
+#include "CTerrainLightControl.h"
 #include "CTerrainMainView.h"
+#include "CTerrainMapControl.h"
 #include "CTerrainTabMenu.h"
+#include "CTerrainTextureControl.h"
 #include "CVeldmarkApp.h"
+#include "DialogTemplate.h"
 #include "KrRenderer.h"
+#include "memory_device.h"
+#include "resource.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCursor>
-#include <QGuiApplication>
 #include <QScreen>
-#include <QStringList>
+#include <QSplitter>
+#include <QTabBar>
 #include <QTest>
 #include <QWindow>
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <memory>
 #include <ostream>
 
-// gtest prints QStrings as text.
 inline void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const D3DXVECTOR3& v, std::ostream* os) {
+    *os << '(' << v.x << ", " << v.y << ", " << v.z << ')';
 }
 
 // Answers the file dialogs from a queue (an empty answer is a cancel) and keeps the
@@ -32,39 +41,35 @@ inline void PrintTo(const QString& text, std::ostream* os) {
 class FakePrompts : public CPrompts {
 public:
     QStringList OpenFiles(QWidget*, const QString&, const QString& filter, bool multiple) override {
-        lastFilter = filter;
         lastMultiple = multiple;
-        return Next();
+        return Next(filter);
     }
     QString SaveFile(QWidget*, const QString&, const QString& filter,
                      const QString& suffix) override {
-        lastFilter = filter;
         lastSuffix = suffix;
-        QStringList answer = Next();
-        return answer.isEmpty() ? QString() : answer.first();
+        return Next(filter).value(0);
     }
     void Message(QWidget*, const QString& caption, const QString& text) override {
-        messages << caption + QStringLiteral(" | ") + text;
+        messages << caption + " | " + text;
+    }
+    QStringList Next(const QString& filter) {
+        lastFilter = filter;
+        return answers.isEmpty() ? QStringList() : answers.takeFirst();
     }
 
-    std::deque<QStringList> answers;
+    QList<QStringList> answers;
     QStringList messages;
     QString lastFilter, lastSuffix;
     bool lastMultiple = false;
-
-private:
-    QStringList Next() {
-        if (answers.empty())
-            return {};
-        QStringList answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
 };
 
 class EditorTest : public ::testing::Test {
 protected:
+    explicit EditorTest(bool useGl = true) : useGl_(useGl) {}
+
     void SetUp() override {
+        savedUseGl_ = CTerrainMainView::useGl;
+        CTerrainMainView::useGl = savedUseGl_ && useGl_;
         SetPrompts(&prompts);
         // Park the real cursor off the window: its own moves would otherwise reach the view
         // between the synthetic ones and repoint the pick ray.
@@ -73,64 +78,103 @@ protected:
         app = std::make_unique<CVeldmarkApp>();
         ASSERT_TRUE(app->InitInstance());
         frame = app->mainWnd.get();
-        ASSERT_NE(frame, nullptr);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(frame));
         view = frame->mainView;
-        ASSERT_NE(view, nullptr);
         if (view->GlWindow()) {
             ASSERT_TRUE(QTest::qWaitForWindowExposed(view->GlWindow()));
         }
         QTest::qWait(150);
     }
-
     void TearDown() override {
         app.reset();
         SetPrompts(nullptr);
+        CTerrainMainView::useGl = savedUseGl_;
     }
 
     KrCamera& Camera() { return KrRenderer::GetInstance()->camera; }
-
-    // The view's centre and other points in its client coordinates.
     QPoint At(double fx, double fy) const {
         return QPoint(int(view->width() * fx), int(view->height() * fy));
     }
 
-    // Mouse input goes through the window system's path, synchronously: to the GL window,
-    // or to the top-level window at the view's point when there is no GL window.
-    QWindow* MouseWindow(QPoint* p) const {
+    // Input goes the window system's way, synchronously: to the GL window, or without one
+    // to the top-level window at the view's point.
+    void Mouse(QTest::MouseAction action, Qt::MouseButton button, QPoint p) {
+        QWindow* w = view->InputWindow();
+        QTest::mouseEvent(action, w, button, {}, w->mapFromGlobal(view->mapToGlobal(p)));
+    }
+    void Move(QPoint p) { Mouse(QTest::MouseMove, Qt::NoButton, p); }
+    void Press(Qt::MouseButton b, QPoint p) { Mouse(QTest::MousePress, b, p); }
+    void Release(Qt::MouseButton b, QPoint p) { Mouse(QTest::MouseRelease, b, p); }
+    void Key(QTest::KeyAction action, Qt::Key key, Qt::KeyboardModifiers mods = {}) {
         if (QWindow* w = view->GlWindow())
-            return w;
-        QWindow* top = view->window()->windowHandle();
-        *p = top->mapFromGlobal(view->mapToGlobal(*p));
-        return top;
-    }
-    void Move(QPoint p) {
-        QWindow* w = MouseWindow(&p);
-        QTest::mouseMove(w, p);
-    }
-    void Press(Qt::MouseButton b, QPoint p) {
-        QWindow* w = MouseWindow(&p);
-        QTest::mousePress(w, b, {}, p);
-    }
-    void Release(Qt::MouseButton b, QPoint p) {
-        QWindow* w = MouseWindow(&p);
-        QTest::mouseRelease(w, b, {}, p);
-    }
-    void KeyDown(Qt::Key key) {
-        if (QWindow* w = view->GlWindow())
-            QTest::keyPress(w, key);
+            QTest::keyEvent(action, w, key, mods);
         else
-            QTest::keyPress(view, key);
-    }
-    void KeyUp(Qt::Key key) {
-        if (QWindow* w = view->GlWindow())
-            QTest::keyRelease(w, key);
-        else
-            QTest::keyRelease(view, key);
+            QTest::keyEvent(action, view, key, mods);
     }
 
     FakePrompts prompts;
     std::unique_ptr<CVeldmarkApp> app;
     CMainFrame* frame = nullptr;
     CTerrainMainView* view = nullptr;
+
+private:
+    bool useGl_, savedUseGl_ = true;
+};
+
+// The editor on the memory device (which records the light calls), the tab menu wide
+// enough for whole pages, and the given tab selected.
+class PagesTest : public EditorTest {
+protected:
+    explicit PagesTest(int tab) : EditorTest(false), tab_(tab) {}
+
+    void SetUp() override {
+        EditorTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        tabs = frame->tabMenu;
+        frame->resize(1400, 1000);
+        frame->splitter->setSizes({700, 700});
+        QTest::qWait(50);
+        SelectTab(tab_);
+        page = tabs->Page(tab_);
+    }
+
+    KrTerrain* Terrain() const { return view->terrain; }
+    MemoryDevice* Device() const {
+        return dynamic_cast<MemoryDevice*>(KrRenderer::GetInstance()->device);
+    }
+    void SelectTab(int index) {
+        QTest::mouseClick(tabs->tabControl, Qt::LeftButton, {},
+                          tabs->tabControl->tabRect(index).center());
+        QTest::qWait(20);
+        ASSERT_EQ(tabs->tabControl->currentIndex(), index);
+    }
+
+    template <class T> T* Item(int id) { return DlgItem<T>(page, id); }
+    QString Text(int id) { return GetDlgItemText(page, id); }
+    void Click(int id) {
+        auto* button = Item<QAbstractButton>(id);
+        tabs->ensureWidgetVisible(button);
+        QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+    }
+    // Moves a trackbar as a drag does, then lets it repaint, which is when the page copies
+    // the position out.
+    void SetTrackbar(int id, int position) {
+        CTrackBar* trackbar = Item<CTrackBar>(id);
+        tabs->ensureWidgetVisible(trackbar);
+        trackbar->setSliderDown(true);
+        trackbar->setSliderPosition(position);
+        trackbar->setSliderDown(false);
+        Repaint(trackbar);
+    }
+    void Repaint(QWidget* widget) {
+        widget->repaint();
+        QApplication::processEvents();
+    }
+
+    CTerrainTabMenu* tabs = nullptr;
+    QWidget* page = nullptr;
+
+private:
+    int tab_;
 };
