@@ -20,6 +20,7 @@
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -92,8 +93,8 @@ CTerrainMainView::CTerrainMainView(QWidget* parent) : QWidget(parent) {
             layout->addWidget(container_);
             glWindow_->installEventFilter(this);
         } else {
-            qWarning("Veldmark: no OpenGL 3.3 core context; the 3D view stays empty");
             delete window;
+            ShowNoGlNotice(QStringLiteral("no OpenGL 3.3 core context"));
         }
     }
 }
@@ -120,6 +121,25 @@ IDirect3DDevice9* CTerrainMainView::Device() const {
     return KrRenderer::GetInstance()->device;
 }
 
+void CTerrainMainView::ShowNoGlNotice(const QString& reason) {
+    qWarning("Veldmark: the 3D view cannot be shown (%s)", qPrintable(reason));
+    auto* notice = new QLabel(QStringLiteral("The 3D view cannot be shown: %1. Terrains can still "
+                                             "be made, edited, loaded and saved.")
+                                  .arg(reason),
+                              this);
+    notice->setWordWrap(true);
+    notice->setAlignment(Qt::AlignCenter);
+    notice->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // The view paints nothing of its own, so the notice brings its own background.
+    notice->setAutoFillBackground(true);
+    notice->setMargin(24);
+    if (!layout()) {
+        auto* box = new QVBoxLayout(this);
+        box->setContentsMargins(0, 0, 0, 0);
+    }
+    layout()->addWidget(notice);
+}
+
 void CTerrainMainView::OnInitialUpdate() {
     KrRenderer* renderer = KrRenderer::GetInstance();
 #ifdef VELDMARK_HAVE_GL_DEVICE
@@ -129,18 +149,19 @@ void CTerrainMainView::OnInitialUpdate() {
     renderer->Create(this);
     if (!renderer->device && glWindow_) {
         // Keep a working editor (on the memory device, with nothing on screen) rather
-        // than a view without a device that the terrain and the handlers cannot use.
+        // than a view without a device that the terrain and the handlers cannot use, and
+        // say so where the picture would be.
 #ifdef VELDMARK_HAVE_GL_DEVICE
-        qWarning("Veldmark: the OpenGL device could not be created (%s); the 3D view stays "
-                 "empty",
-                 GlDeviceLastError());
+        const QString reason = QStringLiteral("the OpenGL device could not be created: ") +
+                               QString::fromUtf8(GlDeviceLastError());
 #else
-        qWarning("Veldmark: the OpenGL device could not be created; the 3D view stays empty");
+        const QString reason = QStringLiteral("no OpenGL support in this build");
 #endif
         glWindow_->removeEventFilter(this);
         delete container_; // deletes the GL window too
         container_ = nullptr;
         glWindow_ = nullptr;
+        ShowNoGlNotice(reason);
         renderer->Create(this);
     }
     if (auto* memory = dynamic_cast<MemoryDevice*>(renderer->device))

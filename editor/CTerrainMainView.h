@@ -79,6 +79,8 @@ private:
     IDirect3DDevice9* Device() const;
 
     CGlViewWindow* glWindow_ = nullptr;
+    // Says in the view's place why there is no picture; the editor goes on without one.
+    void ShowNoGlNotice(const QString& reason);
     QWidget* container_ = nullptr;
     std::set<int> heldKeys_;
     bool captured_ = false;
