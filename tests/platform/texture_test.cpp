@@ -132,8 +132,9 @@ TEST_F(TextureLoad, SmallerLevelsAverageTheTexelsTheyCover) {
 }
 
 TEST_F(TextureLoad, BrokenMissingAndAbsurdFilesAndDeviceFailuresFailCleanly) {
-    std::vector<fs::path> bad = {kImages / "truncated.jpg", kImages / "garbage.png",
-                                 kImages / "empty.bmp", kImages / "no-such-file.png", kImages};
+    std::vector<fs::path> bad = {kImages / "truncated.jpg",    kImages / "huffman-overflow.jpg",
+                                 kImages / "garbage.png",      kImages / "empty.bmp",
+                                 kImages / "no-such-file.png", kImages};
     auto write = [&](const std::string& name, const std::vector<char>& bytes) {
         bad.push_back(temp / name);
         WriteBytes(bad.back(), bytes);
@@ -157,8 +158,9 @@ TEST_F(TextureLoad, BrokenMissingAndAbsurdFilesAndDeviceFailuresFailCleanly) {
     bmp[25] = 0x7F; // height 2^31 - 1
     write("tall.bmp", bmp);
     write("text.jpg", {'h', 'e', 'l', 'l', 'o'});
-    // A Huffman table whose code-length counts name more than the 256 symbols it can hold:
-    // the decoder would write past its tables.
+    // Huffman tables whose code-length counts name more than the 256 symbols a table holds
+    // (above in a table met after a scan, which only the decoder finds): the decoder would
+    // write past its tables.
     std::vector<char> jpeg = ReadBytes(kImages / "grass.jpg");
     for (size_t i = 2; i + 21 < jpeg.size(); ++i) {
         if (jpeg[i] == char(0xFF) && jpeg[i + 1] == char(0xC4)) {
