@@ -132,9 +132,13 @@ TEST_F(TextureLoad, SmallerLevelsAverageTheTexelsTheyCover) {
 }
 
 TEST_F(TextureLoad, BrokenMissingAndAbsurdFilesAndDeviceFailuresFailCleanly) {
-    std::vector<fs::path> bad = {kImages / "truncated.jpg",    kImages / "huffman-overflow.jpg",
-                                 kImages / "garbage.png",      kImages / "empty.bmp",
-                                 kImages / "no-such-file.png", kImages};
+    std::vector<fs::path> bad = {kImages / "truncated.jpg",
+                                 kImages / "huffman-overflow.jpg",
+                                 kImages / "huffman-bad-code.jpg",
+                                 kImages / "garbage.png",
+                                 kImages / "empty.bmp",
+                                 kImages / "no-such-file.png",
+                                 kImages};
     auto write = [&](const std::string& name, const std::vector<char>& bytes) {
         bad.push_back(temp / name);
         WriteBytes(bad.back(), bytes);
@@ -159,8 +163,8 @@ TEST_F(TextureLoad, BrokenMissingAndAbsurdFilesAndDeviceFailuresFailCleanly) {
     write("tall.bmp", bmp);
     write("text.jpg", {'h', 'e', 'l', 'l', 'o'});
     // Huffman tables whose code-length counts name more than the 256 symbols a table holds
-    // (above in a table met after a scan, which only the decoder finds): the decoder would
-    // write past its tables.
+    // (above, one met after a scan, which only the decoder finds; and a code that maps past
+    // its table): the decoder would write or read past its tables.
     std::vector<char> jpeg = ReadBytes(kImages / "grass.jpg");
     for (size_t i = 2; i + 21 < jpeg.size(); ++i) {
         if (jpeg[i] == char(0xFF) && jpeg[i + 1] == char(0xC4)) {
