@@ -10,24 +10,8 @@
 #include <string>
 #include <vector>
 
-// Only the three formats a user loads: fewer decoders, and bytes of another kind (TGA has no
-// signature) are never mistaken for an image.
-#define STBI_ONLY_PNG
-#define STBI_ONLY_JPEG
-#define STBI_ONLY_BMP
-#define STBI_NO_STDIO
-#define STBI_NO_HDR
-#define STBI_NO_LINEAR
-#define STBI_MAX_DIMENSIONS 16384
-#define STB_IMAGE_STATIC
-#define STB_IMAGE_IMPLEMENTATION
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
+#include "stb_config.h"
 #include <stb_image.h>
-#pragma GCC diagnostic pop
 
 namespace {
 
