@@ -341,7 +341,8 @@ void GlProgram::Apply(const DeviceState& s, DWORD fvf) {
 
     GLint directional[kShaderLights] = {};
     float position[kShaderLights][3] = {}, toward[kShaderLights][3] = {};
-    float diffuse[kShaderLights][3] = {}, spec[kShaderLights][3] = {}, amb[kShaderLights][3] = {};
+    float diffuse[kShaderLights][3] = {}, highlight[kShaderLights][3] = {},
+          amb[kShaderLights][3] = {};
     float range[kShaderLights] = {}, attenuation[kShaderLights][3] = {};
     int count = 0;
     for (UINT i = 0; i < kMaxLights && count < kShaderLights; ++i) {
@@ -373,7 +374,7 @@ void GlProgram::Apply(const DeviceState& s, DWORD fvf) {
                 attenuation[k][j] = std::isfinite(a[j]) ? a[j] : 0.0f;
         }
         const D3DCOLORVALUE* colours[3] = {&l.Diffuse, &l.Specular, &l.Ambient};
-        float(*targets[3])[3] = {diffuse, spec, amb};
+        float(*targets[3])[3] = {diffuse, highlight, amb};
         for (int j = 0; j < 3; ++j) {
             targets[j][k][0] = colours[j]->r;
             targets[j][k][1] = colours[j]->g;
@@ -386,7 +387,7 @@ void GlProgram::Apply(const DeviceState& s, DWORD fvf) {
     glUniform3fv(loc_.lightPosition, kShaderLights, &position[0][0]);
     glUniform3fv(loc_.lightToward, kShaderLights, &toward[0][0]);
     glUniform3fv(loc_.lightDiffuse, kShaderLights, &diffuse[0][0]);
-    glUniform3fv(loc_.lightSpecular, kShaderLights, &spec[0][0]);
+    glUniform3fv(loc_.lightSpecular, kShaderLights, &highlight[0][0]);
     glUniform3fv(loc_.lightAmbient, kShaderLights, &amb[0][0]);
     glUniform1fv(loc_.lightRange, kShaderLights, range);
     glUniform3fv(loc_.lightAttenuation, kShaderLights, &attenuation[0][0]);
