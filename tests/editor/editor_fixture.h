@@ -30,7 +30,7 @@
 #include <ostream>
 
 inline void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
+    *os << text.toStdString();
 }
 inline void PrintTo(const D3DXVECTOR3& v, std::ostream* os) {
     *os << '(' << v.x << ", " << v.y << ", " << v.z << ')';
@@ -40,27 +40,18 @@ inline void PrintTo(const D3DXVECTOR3& v, std::ostream* os) {
 // messages it is shown.
 class FakePrompts : public CPrompts {
 public:
-    QStringList OpenFiles(QWidget*, const QString&, const QString& filter, bool multiple) override {
-        lastMultiple = multiple;
-        return Next(filter);
+    QStringList OpenFiles(QWidget*, const QString&, const QString&, bool) override {
+        return answers.isEmpty() ? QStringList() : answers.takeFirst();
     }
-    QString SaveFile(QWidget*, const QString&, const QString& filter,
-                     const QString& suffix) override {
-        lastSuffix = suffix;
-        return Next(filter).value(0);
+    QString SaveFile(QWidget* w, const QString&, const QString&, const QString&) override {
+        return OpenFiles(w, {}, {}, false).value(0);
     }
     void Message(QWidget*, const QString& caption, const QString& text) override {
         messages << caption + " | " + text;
     }
-    QStringList Next(const QString& filter) {
-        lastFilter = filter;
-        return answers.isEmpty() ? QStringList() : answers.takeFirst();
-    }
 
     QList<QStringList> answers;
     QStringList messages;
-    QString lastFilter, lastSuffix;
-    bool lastMultiple = false;
 };
 
 class EditorTest : public ::testing::Test {
@@ -78,8 +69,8 @@ protected:
         app = std::make_unique<CVeldmarkApp>();
         ASSERT_TRUE(app->InitInstance());
         frame = app->mainWnd.get();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(frame));
         view = frame->mainView;
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(frame));
         if (view->GlWindow()) {
             ASSERT_TRUE(QTest::qWaitForWindowExposed(view->GlWindow()));
         }
@@ -92,10 +83,10 @@ protected:
     }
 
     KrCamera& Camera() { return KrRenderer::GetInstance()->camera; }
+    KrTerrain* Terrain() const { return view->terrain; }
     QPoint At(double fx, double fy) const {
         return QPoint(int(view->width() * fx), int(view->height() * fy));
     }
-
     // Input goes the window system's way, synchronously: to the GL window, or without one
     // to the top-level window at the view's point.
     void Mouse(QTest::MouseAction action, Qt::MouseButton button, QPoint p) {
@@ -105,11 +96,11 @@ protected:
     void Move(QPoint p) { Mouse(QTest::MouseMove, Qt::NoButton, p); }
     void Press(Qt::MouseButton b, QPoint p) { Mouse(QTest::MousePress, b, p); }
     void Release(Qt::MouseButton b, QPoint p) { Mouse(QTest::MouseRelease, b, p); }
-    void Key(QTest::KeyAction action, Qt::Key key, Qt::KeyboardModifiers mods = {}) {
+    void Key(QTest::KeyAction action, Qt::Key key) {
         if (QWindow* w = view->GlWindow())
-            QTest::keyEvent(action, w, key, mods);
+            QTest::keyEvent(action, w, key);
         else
-            QTest::keyEvent(action, view, key, mods);
+            QTest::keyEvent(action, view, key);
     }
 
     FakePrompts prompts;
@@ -139,7 +130,6 @@ protected:
         page = tabs->Page(tab_);
     }
 
-    KrTerrain* Terrain() const { return view->terrain; }
     MemoryDevice* Device() const {
         return dynamic_cast<MemoryDevice*>(KrRenderer::GetInstance()->device);
     }
@@ -149,13 +139,11 @@ protected:
         QTest::qWait(20);
         ASSERT_EQ(tabs->tabControl->currentIndex(), index);
     }
-
     template <class T> T* Item(int id) { return DlgItem<T>(page, id); }
     QString Text(int id) { return GetDlgItemText(page, id); }
     void Click(int id) {
-        auto* button = Item<QAbstractButton>(id);
-        tabs->ensureWidgetVisible(button);
-        QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+        tabs->ensureWidgetVisible(Item<QWidget>(id));
+        QTest::mouseClick(Item<QWidget>(id), Qt::LeftButton);
     }
     // Moves a trackbar as a drag does, then lets it repaint, which is when the page copies
     // the position out.
@@ -172,9 +160,7 @@ protected:
         QApplication::processEvents();
     }
 
+    const int tab_;
     CTerrainTabMenu* tabs = nullptr;
     QWidget* page = nullptr;
-
-private:
-    int tab_;
 };

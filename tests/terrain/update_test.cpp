@@ -34,10 +34,10 @@ bool Frame(KrTerrain& t, const D3DXVECTOR3& eye = kHigh, const D3DXVECTOR3& targ
     return t.UpdateTerrain(CullView(eye, target), CullProjection());
 }
 
-// An editing terrain whose pick ray points straight down at (x, z).
+// An editing terrain whose pick ray points straight down at the centre.
 struct Editing : MemoryTerrain {
-    Editing(int32_t side, float x = 0, float z = 0) : MemoryTerrain(side, side) {
-        ray.origin = D3DXVECTOR3(x, 100, z);
+    explicit Editing(int32_t side) : MemoryTerrain(side, side) {
+        ray.origin = D3DXVECTOR3(0, 100, 0);
         ray.direction = D3DXVECTOR3(0, -1, 0);
         terrain.pickRay = &ray;
         terrain.editing = true;
@@ -46,10 +46,12 @@ struct Editing : MemoryTerrain {
     KrPickRay ray;
 };
 
-TEST(TerrainUpdate, LookingAwayListsNothingAndChangesNoNormal) {
+// Nothing listed, so nothing picked: the brush does not act at an earlier frame's point.
+TEST(TerrainUpdate, LookingAwayListsNothingAndChangesNothing) {
     for (int side : {33, 34}) {
         Editing m(side);
         const Vertices before = m.Master();
+        m.terrain.pickHit = true;
         ASSERT_TRUE(Frame(m.terrain, D3DXVECTOR3(0, 50, -2000), D3DXVECTOR3(0, 50, -3000)));
         EXPECT_EQ(m.terrain.visibleTriangleCount, 0) << side;
         EXPECT_FALSE(m.terrain.pickHit);
@@ -58,103 +60,51 @@ TEST(TerrainUpdate, LookingAwayListsNothingAndChangesNoNormal) {
     }
 }
 
-TEST(TerrainUpdate, FullGridInViewInCellOrder) {
-    MemoryTerrain m(34, 34);
-    ASSERT_FALSE(m.terrain.quadTreeEnabled);
+// Without a quadtree in cell order; through it at the trackbar's 0, in tile order.
+TEST(TerrainUpdate, FullGridInView) {
+    MemoryTerrain m(34, 34), tree(33, 33);
     ASSERT_TRUE(Frame(m.terrain));
     EXPECT_EQ(m.terrain.visibleTriangleCount, 2178);
     EXPECT_EQ(m.Listed(), FullGrid(34, 34));
-    EXPECT_EQ(m.IndexBuffer()->lastLockOffset, 0u);
-    EXPECT_EQ(m.IndexBuffer()->lastLockSize, 2178u * 12);
-    // The normals of the listed triangles went up and into the vertex buffer.
-    EXPECT_GT(m.terrain.vertices[0].ny, 0.5f);
-    EXPECT_EQ(m.BufferVertices()[0].ny, m.terrain.vertices[0].ny);
+    tree.terrain.lodThreshold = 0.0f;
+    ASSERT_TRUE(Frame(tree.terrain));
+    EXPECT_NE(tree.Listed(), FullGrid(33, 33));
+    EXPECT_EQ(Sorted(tree.Listed()), Sorted(FullGrid(33, 33)));
 }
 
-TEST(TerrainUpdate, QuadTreeAtFinestDetailListsTheFullGrid) {
-    MemoryTerrain m(33, 33);
-    m.terrain.lodThreshold = 0.0f; // the trackbar at 0
-    ASSERT_TRUE(Frame(m.terrain));
-    EXPECT_EQ(m.terrain.visibleTriangleCount, 2048);
-    EXPECT_NE(m.Listed(), FullGrid(33, 33)); // tile order, not cell order
-    EXPECT_EQ(Sorted(m.Listed()), Sorted(FullGrid(33, 33)));
-}
+TEST(TerrainUpdate, NothingToListOrDrawWithoutBuffersOrALock) {
+    MemoryTerrain none; // never created, or refused
+    KrPickRay ray;
+    none.terrain.pickRay = &ray;
+    none.terrain.editing = true;
+    none.terrain.visibleTriangleCount = 5;
+    EXPECT_FALSE(none.terrain.Create(1, 1, 10));
+    EXPECT_FALSE(Frame(none.terrain));
+    EXPECT_EQ(none.terrain.visibleTriangleCount, 0);
+    none.terrain.Render(); // nor drawn
+    EXPECT_TRUE(none.device->log.empty());
 
-TEST(TerrainUpdate, UpdateCullsFromBehindTheRendererCamera) {
     MemoryTerrain m(34, 34);
-    KrRenderer* r = KrRenderer::GetInstance();
-    // Row 0 lies at z = 170; the eye is 100 units in front of its middle vertex, looking on.
-    const D3DXVECTOR3 eye(0, 0, 270);
-    r->viewMatrix = LookAt(eye, D3DXVECTOR3(0, 0, 1000));
-    r->cullProjection = CullProjection();
-    m.terrain.Update();
-    EXPECT_NEAR(m.terrain.frustum.centre.z, 80, 1e-3f); // 190 behind the eye
-    const std::vector<Triangle> listed = m.Listed();
-    EXPECT_FALSE(listed.empty());
-    EXPECT_TRUE(std::any_of(listed.begin(), listed.end(), [](const Triangle& t) {
-        return std::find(t.begin(), t.end(), 17) != t.end();
-    }));
-    for (const Triangle& t : listed)
-        EXPECT_LT(t[0], 12 * 34); // nothing from the far rows
-    KrRenderer::DestroyInstance();
+    m.terrain.pickHit = true; // and without a pick record, no hit
+    ASSERT_TRUE(Frame(m.terrain));
+    EXPECT_FALSE(m.terrain.pickHit);
+    m.device->failures->lockBuffer = true;
+    EXPECT_FALSE(Frame(m.terrain));
+    EXPECT_EQ(m.terrain.visibleTriangleCount, 0);
+    m.device->failures->lockBuffer = false;
+    EXPECT_TRUE(Frame(m.terrain)); // the next frame tries again
+    EXPECT_EQ(m.terrain.visibleTriangleCount, 2178);
 }
 
-TEST(TerrainUpdate, ToolsRunOnlyAtAPointPickedThisFrame) {
-    Editing m(33, 12, -7);
-    KrTerrain& t = m.terrain;
-    t.editing = false;
-    ASSERT_TRUE(Frame(t));
-    EXPECT_TRUE(t.pickHit);
-    EXPECT_NEAR(m.ray.hitPoint.x, 12, 1e-3f);
-
-    // A ray that misses: every tool idles, nothing is edited at the old point.
-    m.ray.origin = D3DXVECTOR3(5000, 100, 0);
-    t.editing = true;
-    for (int tool : {0, 1, 2}) {
-        for (int mode : {1, 2, 3}) {
-            t.activeTool = tool;
-            t.brushMode = mode;
-            ASSERT_TRUE(Frame(t));
-            EXPECT_FALSE(t.pickHit);
-            for (int32_t i = 0; i < t.info.numVertices; ++i)
-                ASSERT_EQ(t.vertices[i].y, 0.0f) << "tool " << tool << " mode " << mode;
-        }
-    }
-    // Without a pick record nothing is picked either.
-    t.pickRay = nullptr;
-    ASSERT_TRUE(Frame(t));
-    EXPECT_FALSE(t.pickHit);
-}
-
-TEST(TerrainUpdate, NothingToListWithoutBuffersOrALock) {
-    {
-        MemoryTerrain m; // never created
-        KrPickRay ray;
-        m.terrain.pickRay = &ray;
-        m.terrain.editing = true;
-        m.terrain.visibleTriangleCount = 5;
-        EXPECT_FALSE(Frame(m.terrain));
-        EXPECT_EQ(m.terrain.visibleTriangleCount, 0);
-        EXPECT_FALSE(m.terrain.Create(1, 1, 10)); // refused: still nothing
-        m.terrain.Update();
-        EXPECT_EQ(m.terrain.visibleTriangleCount, 0);
-    }
-    {
-        MemoryTerrain m(34, 34);
-        m.device->failures->lockBuffer = true;
-        EXPECT_FALSE(Frame(m.terrain));
-        EXPECT_EQ(m.terrain.visibleTriangleCount, 0);
-        m.device->failures->lockBuffer = false;
-        EXPECT_TRUE(Frame(m.terrain)); // the next frame tries again
-        EXPECT_EQ(m.terrain.visibleTriangleCount, 2178);
-    }
-    KrRenderer::DestroyInstance();
-}
-
+// Update culls from 200 behind the renderer's camera, and allocates nothing per frame.
 TEST(TerrainUpdate, AllocatesNothingPerFrame) {
+    const D3DXVECTOR3 eye(30, 300, -400);
     KrRenderer* r = KrRenderer::GetInstance();
-    r->viewMatrix = LookAt(D3DXVECTOR3(30, 300, -400), kCentre);
+    r->viewMatrix = LookAt(eye, kCentre);
     r->cullProjection = CullProjection();
+    KrFrustum f;
+    const D3DXMATRIX view = CullView(eye, kCentre);
+    BuildFrustum(&f, &view, &r->cullProjection);
     for (int side : {129, 34}) {
         const long beforeCreate = allocations.load();
         Editing m(side);
@@ -169,6 +119,7 @@ TEST(TerrainUpdate, AllocatesNothingPerFrame) {
             t.Update();
         }
         EXPECT_EQ(allocations.load() - before, 0) << side;
+        EXPECT_EQ(std::memcmp(&t.frustum, &f, sizeof f), 0);
         EXPECT_GT(t.visibleTriangleCount, 0);
         EXPECT_TRUE(t.pickHit);
     }
