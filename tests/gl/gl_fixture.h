@@ -41,15 +41,9 @@ inline D3DLIGHT9 DefaultLight() {
     return light;
 }
 
-inline D3DMATERIAL9 DefaultMaterial() {
-    D3DMATERIAL9 m{};
-    m.Diffuse = m.Ambient = m.Specular = {1, 1, 1, 1};
-    m.Power = 8;
-    return m;
-}
+constexpr D3DMATERIAL9 kWhiteMaterial{{1, 1, 1, 1}, {1, 1, 1, 1}, {1, 1, 1, 1}, {}, 8};
 
-// A vertex with a colour, for screen-space quads (identity transforms: positions are
-// normalised device coordinates).
+// Screen-space quads: with identity transforms positions are device coordinates.
 struct ColourVertex {
     float x, y, z;
     D3DCOLOR colour;
@@ -85,6 +79,7 @@ protected:
             << GlDeviceLastError();
         device = dynamic_cast<GlDevice*>(made);
         ASSERT_NE(device, nullptr);
+        device->SetRenderState(D3DRS_LIGHTING, FALSE); // the tests that light say so
     }
 
     void TearDown() override {
@@ -99,26 +94,19 @@ protected:
             d3d->Release();
     }
 
-    template <class T> T* Own(T* object) {
-        owned.push_back(object);
-        return object;
-    }
-
-    // A buffer made by create(bytes, &buffer), holding the items.
-    template <class B, class T, class F> B* Buffer(const std::vector<T>& items, F create) {
-        B* buffer = nullptr;
-        const UINT bytes = static_cast<UINT>(items.size() * sizeof(T));
-        EXPECT_EQ(create(bytes, &buffer), D3D_OK);
+    template <class B, class T> B* Fill(B* buffer, const std::vector<T>& items) {
         void* data = nullptr;
-        EXPECT_EQ(buffer->Lock(0, bytes, &data, 0), D3D_OK);
-        std::memcpy(data, items.data(), bytes);
+        EXPECT_EQ(buffer->Lock(0, 0, &data, 0), D3D_OK);
+        std::memcpy(data, items.data(), items.size() * sizeof(T));
         buffer->Unlock();
-        return Own(buffer);
+        owned.push_back(buffer);
+        return buffer;
     }
     template <class V> IDirect3DVertexBuffer9* VertexBuffer(const std::vector<V>& vertices) {
-        return Buffer<IDirect3DVertexBuffer9>(vertices, [&](UINT bytes, auto** vb) {
-            return device->CreateVertexBuffer(bytes, 0, 0, D3DPOOL_DEFAULT, vb, nullptr);
-        });
+        IDirect3DVertexBuffer9* vb = nullptr;
+        device->CreateVertexBuffer(UINT(vertices.size() * sizeof(V)), 0, 0, D3DPOOL_DEFAULT, &vb,
+                                   nullptr);
+        return Fill(vb, vertices);
     }
 
     // A managed A8R8G8B8 texture with texel(x, y, level) on every level.
@@ -128,17 +116,16 @@ protected:
                                         nullptr),
                   D3D_OK);
         for (UINT level = 0; level < texture->GetLevelCount(); ++level) {
-            D3DSURFACE_DESC desc;
-            texture->GetLevelDesc(level, &desc);
             D3DLOCKED_RECT locked;
             EXPECT_EQ(texture->LockRect(level, &locked, nullptr, 0), D3D_OK);
-            for (UINT y = 0; y < desc.Height; ++y)
-                for (UINT x = 0; x < desc.Width; ++x)
+            for (UINT y = 0; y < std::max(h >> level, 1u); ++y)
+                for (UINT x = 0; x < std::max(w >> level, 1u); ++x)
                     static_cast<uint32_t*>(locked.pBits)[y * locked.Pitch / 4 + x] =
                         texel(x, y, level);
             texture->UnlockRect(level);
         }
-        return Own(texture);
+        owned.push_back(texture);
+        return texture;
     }
 
     // A flat grid on y = 0 of side cells × spacing, centred on the origin, row 0 at +z, its
@@ -147,25 +134,25 @@ protected:
         const int side = cells + 1;
         const float half = cells * spacing * 0.5f;
         gridVertices.clear();
+        std::vector<uint32_t> indices;
         for (int r = 0; r < side; ++r)
-            for (int c = 0; c < side; ++c)
+            for (int c = 0; c < side; ++c) {
                 gridVertices.push_back({-half + c * spacing, 0, half - r * spacing, 0, 1, 0,
                                         float(c) / cells, float(r) / cells});
-        std::vector<uint32_t> indices;
-        for (int r = 0; r < cells; ++r)
-            for (int c = 0; c < cells; ++c) {
                 const uint32_t tl = r * side + c, tr = tl + 1, bl = tl + side, br = bl + 1;
-                indices.insert(indices.end(), {tl, tr, bl, tr, br, bl});
+                if (r < cells && c < cells)
+                    indices.insert(indices.end(), {tl, tr, bl, tr, br, bl});
             }
         gridTriangles = static_cast<UINT>(indices.size() / 3);
         gridVb = VertexBuffer(gridVertices);
-        gridIb = Buffer<IDirect3DIndexBuffer9>(indices, [&](UINT bytes, auto** ib) {
-            return device->CreateIndexBuffer(bytes, 0, D3DFMT_INDEX32, D3DPOOL_DEFAULT, ib,
-                                             nullptr);
-        });
+        device->CreateIndexBuffer(UINT(indices.size() * 4), 0, D3DFMT_INDEX32, D3DPOOL_DEFAULT,
+                                  &gridIb, nullptr);
+        Fill(gridIb, indices);
     }
 
-    void DrawGrid() {
+    // Clears, draws the grid and reads the pixels back.
+    void ShotGrid() {
+        Frame();
         device->SetStreamSource(0, gridVb, 0, sizeof(KrTerrainVertex));
         device->SetFVF(kTerrainFvf);
         device->SetIndices(gridIb);
@@ -173,10 +160,6 @@ protected:
                                                static_cast<UINT>(gridVertices.size()), 0,
                                                gridTriangles),
                   D3D_OK);
-    }
-    void ShotGrid() {
-        Frame();
-        DrawGrid();
         Pixels();
     }
 
@@ -184,22 +167,20 @@ protected:
     // height is negative, +z at the top of the screen.
     void Camera(float height) {
         const float s = height > 0 ? 1.0f : -1.0f;
-        view = D3DXMATRIX(s, 0, 0, 0, 0, 0, -s, 0, 0, 1, 0, 0, 0, 0, std::fabs(height), 1);
+        const D3DXMATRIX view(s, 0, 0, 0, 0, 0, -s, 0, 0, 1, 0, 0, 0, 0, std::fabs(height), 1);
+        D3DXMATRIX projection;
         D3DXMatrixPerspectiveFovLH(&projection, 3.14159265f / 4, 1280.0f / 768.0f, 10, 100000);
         device->SetTransform(D3DTS_VIEW, &view);
         device->SetTransform(D3DTS_PROJECTION, &projection);
     }
 
-    // The back-buffer pixel that a world point lands on (Direct3D pixel centres are
-    // integers), or (-1, -1) where it is off the screen or behind the eye.
-    std::pair<int, int> Project(D3DXVECTOR3 p) const {
-        const D3DXMATRIX m = view * projection;
-        const float w = p.x * m._14 + p.y * m._24 + p.z * m._34 + m._44;
-        D3DXVECTOR3 ndc;
-        D3DXVec3TransformCoord(&ndc, &p, &m);
-        const int x = int(std::lround((ndc.x + 1) * 0.5f * kBackWidth));
-        const int y = int(std::lround((1 - ndc.y) * 0.5f * kBackHeight));
-        if (w <= 0 || x < 2 || y < 2 || x >= int(kBackWidth) - 2 || y >= int(kBackHeight) - 2)
+    // The back-buffer pixel of a point on the ground seen from Camera(1500) (Direct3D pixel
+    // centres are integers), or (-1, -1) off the screen.
+    static std::pair<int, int> Project(D3DXVECTOR3 p) {
+        const float perUnit = kBackHeight / 2 / (1500 * std::tan(3.14159265f / 8));
+        const int x = int(std::lround(kBackWidth / 2 + p.x * perUnit));
+        const int y = int(std::lround(kBackHeight / 2 - p.z * perUnit));
+        if (x < 2 || y < 2 || x >= int(kBackWidth) - 2 || y >= int(kBackHeight) - 2)
             return {-1, -1};
         return {x, y};
     }
@@ -222,10 +203,9 @@ protected:
         ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, clear, 1.0f, 0),
                   D3D_OK);
     }
-    const std::vector<uint32_t>& Pixels() {
+    void Pixels() {
         pixels.clear();
         EXPECT_TRUE(ReadBackBuffer(device, &pixels));
-        return pixels;
     }
     uint32_t At(int x, int y) const { return pixels.at(static_cast<size_t>(y) * kBackWidth + x); }
     size_t CountNot(uint32_t argb) const {
@@ -243,6 +223,19 @@ protected:
     uint32_t AtNdc(float x, float y) const {
         return At(int((x + 1) * 0.5f * kBackWidth), int((1 - y) * 0.5f * kBackHeight));
     }
+    // Draws a grey quad at the centre, half a screen across by default.
+    void Draw(float halfWidth = 0.5f, float halfHeight = 0.5f) {
+        Frame();
+        Quad(-halfWidth, -halfHeight, halfWidth, halfHeight, 0xFF808080u);
+        Pixels();
+    }
+    // The pixel at texture coordinate (u, v) of the default quad.
+    uint32_t AtUv(float u, float v) const { return AtNdc(-0.5f + u, 0.5f - v); }
+
+    void Sampler(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value, DWORD type2) {
+        device->SetSamplerState(sampler, type, value);
+        device->SetSamplerState(sampler, D3DSAMPLERSTATETYPE(type2), value);
+    }
 
     std::unique_ptr<EglSurfacelessWindow> window;
     IDirect3D9* d3d = nullptr;
@@ -253,5 +246,4 @@ protected:
     IDirect3DVertexBuffer9* gridVb = nullptr;
     IDirect3DIndexBuffer9* gridIb = nullptr;
     UINT gridTriangles = 0;
-    D3DXMATRIX view, projection;
 };
