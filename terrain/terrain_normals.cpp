@@ -15,6 +15,8 @@
 #include <new>
 
 #if defined(__SSE2__)
+#include "triangle_edges4.h"
+
 #include <emmintrin.h>
 #endif
 
@@ -68,18 +70,8 @@ __m128 Length(__m128 x, __m128 y, __m128 z) {
 
 // FaceNormal for the four triangles at tri.
 void FaceNormals4(const KrTerrainVertex* v, const int32_t* tri, Face out[4]) {
-    const auto gather = [&](int corner, float KrTerrainVertex::*field) {
-        return _mm_setr_ps(v[tri[corner]].*field, v[tri[3 + corner]].*field,
-                           v[tri[6 + corner]].*field, v[tri[9 + corner]].*field);
-    };
-    const __m128 x0 = gather(0, &KrTerrainVertex::x), y0 = gather(0, &KrTerrainVertex::y),
-                 z0 = gather(0, &KrTerrainVertex::z);
-    const __m128 e1x = _mm_sub_ps(gather(1, &KrTerrainVertex::x), x0);
-    const __m128 e1y = _mm_sub_ps(gather(1, &KrTerrainVertex::y), y0);
-    const __m128 e1z = _mm_sub_ps(gather(1, &KrTerrainVertex::z), z0);
-    const __m128 e2x = _mm_sub_ps(gather(2, &KrTerrainVertex::x), x0);
-    const __m128 e2y = _mm_sub_ps(gather(2, &KrTerrainVertex::y), y0);
-    const __m128 e2z = _mm_sub_ps(gather(2, &KrTerrainVertex::z), z0);
+    const TriangleEdges4 t = GatherTriangleEdges4(v, tri);
+    const __m128 e1x = t.e1x, e1y = t.e1y, e1z = t.e1z, e2x = t.e2x, e2y = t.e2y, e2z = t.e2z;
     const __m128 fx = _mm_sub_ps(_mm_mul_ps(e1y, e2z), _mm_mul_ps(e1z, e2y));
     const __m128 fy = _mm_sub_ps(_mm_mul_ps(e1z, e2x), _mm_mul_ps(e1x, e2z));
     const __m128 fz = _mm_sub_ps(_mm_mul_ps(e1x, e2y), _mm_mul_ps(e1y, e2x));

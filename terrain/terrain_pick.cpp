@@ -6,6 +6,8 @@
 #include <limits>
 
 #if defined(__SSE2__)
+#include "triangle_edges4.h"
+
 #include <emmintrin.h>
 #endif
 
@@ -37,24 +39,16 @@ int64_t FloorToIndex(float f) {
 // hit, its distance in t[i].
 int IntersectTriangles4(const KrPickRay& ray, const KrTerrainVertex* v, const int32_t* tri,
                         float t[4]) {
-    const auto gather = [&](int corner, float KrTerrainVertex::*field) {
-        return _mm_setr_ps(v[tri[corner]].*field, v[tri[3 + corner]].*field,
-                           v[tri[6 + corner]].*field, v[tri[9 + corner]].*field);
-    };
     // Lambdas, not pointers: an intrinsic has no address without optimisation.
     const auto mul = [](__m128 a, __m128 b) { return _mm_mul_ps(a, b); };
     const auto sub = [](__m128 a, __m128 b) { return _mm_sub_ps(a, b); };
     const auto dot = [](__m128 ax, __m128 ay, __m128 az, __m128 bx, __m128 by, __m128 bz) {
         return _mm_add_ps(_mm_add_ps(_mm_mul_ps(ax, bx), _mm_mul_ps(ay, by)), _mm_mul_ps(az, bz));
     };
-    const __m128 x0 = gather(0, &KrTerrainVertex::x), y0 = gather(0, &KrTerrainVertex::y),
-                 z0 = gather(0, &KrTerrainVertex::z);
-    const __m128 e1x = sub(gather(1, &KrTerrainVertex::x), x0);
-    const __m128 e1y = sub(gather(1, &KrTerrainVertex::y), y0);
-    const __m128 e1z = sub(gather(1, &KrTerrainVertex::z), z0);
-    const __m128 e2x = sub(gather(2, &KrTerrainVertex::x), x0);
-    const __m128 e2y = sub(gather(2, &KrTerrainVertex::y), y0);
-    const __m128 e2z = sub(gather(2, &KrTerrainVertex::z), z0);
+    const TriangleEdges4 tri4 = GatherTriangleEdges4(v, tri);
+    const __m128 x0 = tri4.x0, y0 = tri4.y0, z0 = tri4.z0;
+    const __m128 e1x = tri4.e1x, e1y = tri4.e1y, e1z = tri4.e1z;
+    const __m128 e2x = tri4.e2x, e2y = tri4.e2y, e2z = tri4.e2z;
     const __m128 dx = _mm_set1_ps(ray.direction.x), dy = _mm_set1_ps(ray.direction.y),
                  dz = _mm_set1_ps(ray.direction.z);
     const __m128 px = sub(mul(dy, e2z), mul(dz, e2y));
