@@ -198,7 +198,7 @@ void BM_PaintStep(benchmark::State& state) {
     KrTerrain& t = scene.terrain;
     IDirect3DTexture9* texture = nullptr;
     t.device->CreateTexture(64, 64, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr);
-    t.textures.push_back(new KrTextureEntry{texture});
+    t.textures.push_back(new KrTextureEntry{texture, {}});
     t.AddSplatLayer(0);
     t.selectedLayer = 0;
     t.bigRadius = int(state.range(0));

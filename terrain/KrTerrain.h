@@ -45,9 +45,12 @@ struct KrTerrainInfo {
                   float cellSpacingZ);
 };
 
-// A texture owned by the list that holds it.
+// A texture owned by the list that holds it. source is the file it was loaded from (UTF-8),
+// kept so the painting can be saved; a texture whose file could not be loaded when the
+// painting was restored keeps its place with no texture, and is not drawn.
 struct KrTextureEntry {
     IDirect3DTexture9* texture = nullptr;
+    std::string source;
 };
 
 struct KrSplatLayer {
@@ -75,6 +78,29 @@ public:
     // leaves any existing file untouched, a failed load leaves the terrain untouched.
     bool SaveMapVertexData(const char* path, std::string* error = nullptr) const;
     bool LoadMapVertexData(const char* path, std::string* error = nullptr);
+
+    // The painting (textures, base texture, layers and their alpha maps) in the file
+    // beside a MapVertexData file. Saving with no textures and no layers removes that file.
+    bool SavePainting(const char* mapVertexDataPath, std::string* error = nullptr) const;
+    // Restores the painting beside a MapVertexData file just loaded into this terrain (the
+    // file must belong to the vertices as they were read). All or nothing: a refused file
+    // leaves the painting as it was.
+    struct PaintingLoad {
+        enum Status { NoFile, Restored, Refused } status = NoFile;
+        std::string error;                // why it was refused
+        std::vector<std::string> missing; // "path: reason" of textures that did not load
+    };
+    PaintingLoad LoadPainting(const char* mapVertexDataPath);
+    // Layer i's coverage, one byte a texel (the alpha channel), row 0 at the +z edge.
+    bool ReadCoverage(int32_t layer, std::vector<uint8_t>* coverage) const;
+
+    // Heightmap import. ReplaceHeights sets every vertex's height (numVertices values, in
+    // record order) and gives the normals of the new surface; CreateFromHeights makes a new
+    // flat grid, laid out as Create lays it out, with these heights. Both refuse non-finite
+    // heights and keep the terrain as it was on any failure.
+    bool ReplaceHeights(const float* heights, std::string* error = nullptr);
+    bool CreateFromHeights(int32_t width, int32_t depth, float spacingX, float spacingY,
+                           float spacingZ, const float* heights, std::string* error = nullptr);
 
     // Height brush.
     void ApplyHeightBrush();
@@ -168,6 +194,9 @@ private:
     // The quadtree size rule: rebuilds or drops the tree for the current grid.
     void ApplyQuadTreeRule();
     void ReleaseSplatting();
+    // Makes this grid the terrain's, with new device buffers; the old grid stays on failure.
+    bool AdoptGrid(const KrTerrainInfo& grid, std::unique_ptr<KrTerrainVertex[]> array,
+                   std::string* error);
 };
 
 // Whether a W × D grid with this spacing can be made (2 to kMaxTerrainSide a side, a

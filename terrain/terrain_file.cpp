@@ -1,7 +1,8 @@
 // The MapVertexData file: W and D as int32, the three spacings as float32, then every
 // vertex record as it is in memory. Little-endian, no magic number.
 #include "KrTerrain.h"
-#include "terrain_file_io.h"
+#include "file_access.h"
+#include "mvd_file.h"
 
 #include <bit>
 #include <cerrno>
@@ -13,36 +14,24 @@
 #include <new>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
+#include <zlib.h>
 
 static_assert(std::endian::native == std::endian::little,
               "the file is written straight from memory and is little-endian");
 
 namespace {
 
-constexpr size_t kHeaderBytes = 20;
-constexpr const char* kCreateFailed = "Do not Create File";
-
 struct FileHeader {
     int32_t vertsPerRow;
     int32_t vertsPerCol;
     float spacing[3];
 };
-static_assert(sizeof(FileHeader) == kHeaderBytes);
-
-MapVertexDataWriter gWriter = nullptr;
+static_assert(sizeof(FileHeader) == kMapVertexDataHeaderBytes);
 
 struct FileCloser {
     void operator()(FILE* f) const { std::fclose(f); }
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
-template <class T> void ReleaseAndClear(T*& object) {
-    if (object) {
-        object->Release();
-        object = nullptr;
-    }
-}
 
 bool Fail(std::string* error, std::string reason) {
     if (error)
@@ -56,84 +45,50 @@ std::string WithErrno(const char* what, int err) {
     return std::string(what) + ": " + std::strerror(err);
 }
 
-bool Write(FILE* file, const void* data, size_t bytes) {
-    const MapVertexDataWriter write = gWriter ? gWriter : std::fwrite;
-    return write(data, 1, bytes, file) == bytes;
-}
-
-// A new file beside the target, so the rename that replaces the target stays on one
-// file system. "x" makes sure no one else's file is reused.
-FILE* CreateTemporary(const std::string& target, std::string* tempPath) {
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        *tempPath = target + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-        if (FILE* f = std::fopen(tempPath->c_str(), "wbx"))
-            return f;
-        if (errno != EEXIST)
-            return nullptr;
-    }
-    return nullptr;
+FileHeader HeaderOf(const KrTerrainInfo& info) {
+    return FileHeader{info.vertsPerRow,
+                      info.vertsPerCol,
+                      {info.cellSpacingX, info.cellSpacingY, info.cellSpacingZ}};
 }
 
 } // namespace
 
-void SetMapVertexDataWriter(MapVertexDataWriter writer) {
-    gWriter = writer;
+uint64_t MapVertexDataBytes(const KrTerrainInfo& info) {
+    return kMapVertexDataHeaderBytes +
+           static_cast<uint64_t>(info.numVertices) * sizeof(KrTerrainVertex);
+}
+
+uint32_t MapVertexDataCrc(const KrTerrainInfo& info, const KrTerrainVertex* vertices) {
+    const FileHeader header = HeaderOf(info);
+    uLong crc = crc32_z(0, reinterpret_cast<const Bytef*>(&header), sizeof header);
+    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(vertices),
+                  static_cast<size_t>(info.numVertices) * sizeof(KrTerrainVertex));
+    return static_cast<uint32_t>(crc);
+}
+
+bool WriteMapVertexData(const char* path, const KrTerrainInfo& info,
+                        const KrTerrainVertex* vertices, std::string* error) {
+    if (!vertices || info.numVertices <= 0)
+        return Fail(error, "There is no terrain to save");
+    const FileHeader header = HeaderOf(info);
+    const FilePiece pieces[] = {
+        {&header.vertsPerRow, 4},
+        {&header.vertsPerCol, 4},
+        {header.spacing, 12},
+        {vertices, static_cast<size_t>(info.numVertices) * sizeof(KrTerrainVertex)},
+    };
+    return WriteFileAtomically(path ? path : "", pieces, error);
 }
 
 // The existing file is replaced only once the new one is complete on disk: a full disk or
 // any other write error leaves the user's file exactly as it was.
 bool KrTerrain::SaveMapVertexData(const char* path, std::string* error) const {
-    if (!vertices || info.numVertices <= 0)
-        return Fail(error, "There is no terrain to save");
-    if (!path || !*path)
-        return Fail(error, kCreateFailed);
-
-    const std::string target(path);
-    struct stat existing {};
-    const bool exists = ::stat(path, &existing) == 0;
-    // What a plain open for writing would refuse is refused here too, although the
-    // rename alone could replace a read-only file.
-    if (exists && (S_ISDIR(existing.st_mode) || ::access(path, W_OK) != 0))
-        return Fail(error, kCreateFailed);
-
-    std::string tempPath;
-    FILE* file = CreateTemporary(target, &tempPath);
-    if (!file)
-        return Fail(error, kCreateFailed);
-    if (exists)
-        ::fchmod(fileno(file), existing.st_mode & 07777);
-
-    FileHeader header{info.vertsPerRow,
-                      info.vertsPerCol,
-                      {info.cellSpacingX, info.cellSpacingY, info.cellSpacingZ}};
-    const size_t vertexBytes = static_cast<size_t>(info.numVertices) * sizeof(KrTerrainVertex);
-    errno = 0;
-    std::string reason;
-    if (!Write(file, &header.vertsPerRow, 4) || !Write(file, &header.vertsPerCol, 4) ||
-        !Write(file, header.spacing, 12) || !Write(file, vertices, vertexBytes))
-        reason = WithErrno("Could not write the file", errno);
-    else if (std::fflush(file) != 0 || ::fsync(fileno(file)) != 0)
-        reason = WithErrno("Could not write the file to disk", errno);
-    if (std::fclose(file) != 0 && reason.empty())
-        reason = WithErrno("Could not finish writing the file", errno);
-    if (reason.empty() && std::rename(tempPath.c_str(), path) != 0)
-        reason = WithErrno("Could not replace the file", errno);
-    if (!reason.empty()) {
-        std::remove(tempPath.c_str());
-        return Fail(error, reason);
-    }
-    return true;
+    return WriteMapVertexData(path, info, vertices, error);
 }
 
-// Everything is checked and read into new memory and new device buffers first; only a
-// complete, consistent file replaces the grid, so a bad file loses nothing.
-bool KrTerrain::LoadMapVertexData(const char* path, std::string* error) {
+bool ReadMapVertexData(const char* path, MapVertexData* out, std::string* error) {
     if (!path || !*path)
         return Fail(error, "No file name was given");
-    if (!device)
-        return Fail(error, "There is no graphics device to load the terrain into");
-
     FilePtr file(std::fopen(path, "rb"));
     if (!file)
         return Fail(error, WithErrno("Cannot open the file", errno));
@@ -144,7 +99,7 @@ bool KrTerrain::LoadMapVertexData(const char* path, std::string* error) {
         return Fail(error, "The path is not a file");
 
     FileHeader header{};
-    if (std::fread(&header, 1, kHeaderBytes, file.get()) != kHeaderBytes)
+    if (std::fread(&header, 1, kMapVertexDataHeaderBytes, file.get()) != kMapVertexDataHeaderBytes)
         return Fail(error, "The file is too short to be a MapVertexData file");
     const int32_t w = header.vertsPerRow;
     const int32_t d = header.vertsPerCol;
@@ -160,7 +115,7 @@ bool KrTerrain::LoadMapVertexData(const char* path, std::string* error) {
                                std::to_string(INT32_MAX) + " units");
 
     const size_t count = static_cast<size_t>(w) * static_cast<size_t>(d);
-    const uint64_t expected = kHeaderBytes + count * sizeof(KrTerrainVertex);
+    const uint64_t expected = kMapVertexDataHeaderBytes + count * sizeof(KrTerrainVertex);
     if (static_cast<uint64_t>(st.st_size) != expected)
         return Fail(error, "The file holds " + std::to_string(st.st_size) + " bytes, but a " +
                                std::to_string(w) + " x " + std::to_string(d) + " grid needs " +
@@ -182,40 +137,20 @@ bool KrTerrain::LoadMapVertexData(const char* path, std::string* error) {
             return Fail(error, "Vertex " + std::to_string(i / 8) + " holds a value that is not " +
                                    "a finite number");
 
-    KrTerrainInfo loaded{};
-    loaded.InitInfo(w, d, header.spacing[0], header.spacing[1], header.spacing[2]);
-    const UINT vertexBytes = static_cast<UINT>(count * sizeof(KrTerrainVertex));
-
-    IDirect3DVertexBuffer9* newVertices = nullptr;
-    if (FAILED(device->CreateVertexBuffer(vertexBytes, 0, kTerrainFvf, D3DPOOL_DEFAULT,
-                                          &newVertices, nullptr)))
-        return Fail(error, "The graphics device could not make a vertex buffer for the grid");
-    void* locked = nullptr;
-    if (FAILED(newVertices->Lock(0, vertexBytes, &locked, 0))) {
-        newVertices->Release();
-        return Fail(error, "The graphics device could not fill the vertex buffer");
-    }
-    std::memcpy(locked, array.get(), vertexBytes);
-    newVertices->Unlock();
-
-    IDirect3DIndexBuffer9* newIndices = nullptr;
-    if (FAILED(device->CreateIndexBuffer(static_cast<UINT>(loaded.numTriangles) * 12, 0,
-                                         D3DFMT_INDEX32, D3DPOOL_DEFAULT, &newIndices, nullptr))) {
-        newVertices->Release();
-        return Fail(error, "The graphics device could not make an index buffer for the grid");
-    }
-
-    info = loaded;
-    ReleaseAndClear(vertexBuffer);
-    vertexBuffer = newVertices;
-    delete[] vertices;
-    vertices = array.release();
-    ResetVertexTracking();
-    ApplyQuadTreeRule();
-    ReleaseAndClear(indexBuffer);
-    indexBuffer = newIndices;
-    // The last frame's list and hit belong to the old grid.
-    visibleTriangleCount = 0;
-    pickHit = false;
+    out->info.InitInfo(w, d, header.spacing[0], header.spacing[1], header.spacing[2]);
+    out->vertices = std::move(array);
     return true;
+}
+
+// Everything is checked and read into new memory and new device buffers first; only a
+// complete, consistent file replaces the grid, so a bad file loses nothing.
+bool KrTerrain::LoadMapVertexData(const char* path, std::string* error) {
+    if (!path || !*path)
+        return Fail(error, "No file name was given");
+    if (!device)
+        return Fail(error, "There is no graphics device to load the terrain into");
+    MapVertexData file;
+    if (!ReadMapVertexData(path, &file, error))
+        return false;
+    return AdoptGrid(file.info, std::move(file.vertices), error);
 }

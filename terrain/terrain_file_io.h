@@ -1,4 +1,5 @@
-// The write call behind the MapVertexData save, replaceable so tests can make writes fail.
+// The write call behind every file the terrain saves (the MapVertexData file, the painting
+// beside it, heightmaps), replaceable so tests can make writes fail.
 #pragma once
 
 #include <cstddef>

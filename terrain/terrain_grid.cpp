@@ -2,7 +2,7 @@
 // buffers.
 #include "KrQuadTree.h"
 #include "KrTerrain.h"
-#include "d3dx9.h"
+#include "grid_layout.h"
 
 #include <cmath>
 #include <cstring>
@@ -112,7 +112,6 @@ bool KrTerrain::Create(int32_t width, int32_t depth, int32_t cellSpacing) {
 bool KrTerrain::BuildVertices() {
     if (!device)
         return false;
-    const int32_t w = info.vertsPerRow;
     const int32_t d = info.vertsPerCol;
     const UINT bytes = static_cast<UINT>(info.numVertices) * sizeof(KrTerrainVertex);
 
@@ -127,27 +126,8 @@ bool KrTerrain::BuildVertices() {
     }
 
     auto* array = new KrTerrainVertex[static_cast<size_t>(info.numVertices)];
-    auto* out = static_cast<KrTerrainVertex*>(locked);
-    const float halfW = static_cast<float>(w) * 0.5f;
-    const float halfD = static_cast<float>(d) * 0.5f;
-    for (int32_t i = 0; i < d; ++i) {
-        for (int32_t j = 0; j < w; ++j) {
-            KrTerrainVertex v;
-            v.x = (static_cast<float>(j) - halfW) * info.cellSpacingX;
-            v.y = 0.0f;
-            v.z = -(static_cast<float>(i) - halfD) * info.cellSpacingZ;
-            D3DXVECTOR3 normal(v.x, 0.0f, v.z);
-            D3DXVec3Normalize(&normal, &normal);
-            v.nx = normal.x;
-            v.ny = normal.y;
-            v.nz = normal.z;
-            v.u = static_cast<float>(j) / static_cast<float>(w - 1);
-            v.v = static_cast<float>(i) / static_cast<float>(d - 1);
-            const size_t index = static_cast<size_t>(i) * static_cast<size_t>(w) + j;
-            out[index] = v;
-            array[index] = v;
-        }
-    }
+    LayOutGridRows(info, 0, d, array);
+    std::memcpy(locked, array, bytes);
     buffer->Unlock();
 
     ReleaseAndClear(vertexBuffer);
@@ -169,4 +149,50 @@ void KrTerrain::ApplyQuadTreeRule() {
     quadTree = new KrQuadTree(info.vertsPerRow, info.vertsPerCol);
     quadTree->Build(vertices);
     quadTree->LinkNeighbours(quadTree, vertices, quadTree->corners[CornerTR] + 1);
+}
+
+// Every device buffer is made before anything of the old grid goes, so a failure leaves the
+// terrain as it was.
+bool KrTerrain::AdoptGrid(const KrTerrainInfo& grid, std::unique_ptr<KrTerrainVertex[]> array,
+                          std::string* error) {
+    const auto fail = [error](const char* reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    if (!device)
+        return fail("There is no graphics device to hold the terrain");
+    const UINT vertexBytes = static_cast<UINT>(grid.numVertices) * sizeof(KrTerrainVertex);
+    IDirect3DVertexBuffer9* newVertices = nullptr;
+    if (FAILED(device->CreateVertexBuffer(vertexBytes, 0, kTerrainFvf, D3DPOOL_DEFAULT,
+                                          &newVertices, nullptr)))
+        return fail("The graphics device could not make a vertex buffer for the grid");
+    void* locked = nullptr;
+    if (FAILED(newVertices->Lock(0, vertexBytes, &locked, 0))) {
+        newVertices->Release();
+        return fail("The graphics device could not fill the vertex buffer");
+    }
+    std::memcpy(locked, array.get(), vertexBytes);
+    newVertices->Unlock();
+
+    IDirect3DIndexBuffer9* newIndices = nullptr;
+    if (FAILED(device->CreateIndexBuffer(static_cast<UINT>(grid.numTriangles) * 12, 0,
+                                         D3DFMT_INDEX32, D3DPOOL_DEFAULT, &newIndices, nullptr))) {
+        newVertices->Release();
+        return fail("The graphics device could not make an index buffer for the grid");
+    }
+
+    info = grid;
+    ReleaseAndClear(vertexBuffer);
+    vertexBuffer = newVertices;
+    delete[] vertices;
+    vertices = array.release();
+    ResetVertexTracking();
+    ApplyQuadTreeRule();
+    ReleaseAndClear(indexBuffer);
+    indexBuffer = newIndices;
+    // The last frame's list and hit belong to the old grid.
+    visibleTriangleCount = 0;
+    pickHit = false;
+    return true;
 }

@@ -2,6 +2,7 @@
 // coverage into an alpha map around the pick point.
 #include "KrTerrain.h"
 #include "d3dx9.h"
+#include "paths.h"
 
 #include <algorithm>
 #include <cmath>
@@ -41,6 +42,7 @@ bool KrTerrain::AddTexture(const wchar_t* path, std::string* error) {
         DeleteEntry(entry);
         return false;
     }
+    entry->source = WideToUtf8(path);
     textures.push_back(entry);
     baseTexture = static_cast<int32_t>(textures.size()) - 1;
     return true;

@@ -55,7 +55,7 @@ struct MemoryTerrain {
     IDirect3DTexture9* AddTexture() {
         IDirect3DTexture9* texture = nullptr;
         device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr);
-        terrain.textures.push_back(new KrTextureEntry{texture});
+        terrain.textures.push_back(new KrTextureEntry{texture, {}});
         return texture;
     }
 };
