@@ -119,6 +119,8 @@ bool CMainFrame::HasCommandHandler(int id) const {
     case ID_SAVE_MAP:
     case ID_LOAD_MAP:
     case ID_LOAD_TEXTURE:
+    case ID_IMPORT_HEIGHTMAP:
+    case ID_EXPORT_HEIGHTMAP:
     case ID_APP_EXIT:
     case ID_VIEW_STATUS_BAR:
     case ID_APP_ABOUT:

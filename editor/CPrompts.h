@@ -2,10 +2,23 @@
 // read the messages instead of driving modal dialogs.
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <limits>
+
 class QWidget;
+
+// One value asked for in a small form: a number, a whole number or a check box (0 or 1).
+struct PromptField {
+    enum Kind { Number, Integer, Check };
+    QString label;
+    Kind kind = Number;
+    double value = 0;
+    double minimum = -std::numeric_limits<double>::max();
+    double maximum = std::numeric_limits<double>::max();
+};
 
 class CPrompts {
 public:
@@ -19,6 +32,14 @@ public:
     virtual QString SaveFile(QWidget* parent, const QString& title, const QString& filter,
                              const QString& defaultSuffix) = 0;
     virtual void Message(QWidget* parent, const QString& caption, const QString& text) = 0;
+    // A message that reports a success rather than a problem.
+    virtual void Inform(QWidget* parent, const QString& caption, const QString& text) {
+        Message(parent, caption, text);
+    }
+    // Shows text above the fields, filled with their values; on OK the fields hold the
+    // values entered, each within its bounds. False when the user cancels.
+    virtual bool AskValues(QWidget* parent, const QString& title, const QString& text,
+                           QList<PromptField>* fields) = 0;
 };
 
 // The prompts in use: the Qt dialogs unless a test has installed its own.

@@ -7,8 +7,11 @@
 #include "CTerrainTabMenu.h"
 #include "CTerrainTextureControl.h"
 #include "KrRenderer.h"
+#include "file_access.h"
+#include "heightmap.h"
 #include "memory_device.h"
 #include "resource.h"
+#include "splat_file.h"
 
 #ifdef VELDMARK_HAVE_GL_DEVICE
 #include "gl_device.h"
@@ -24,6 +27,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QVBoxLayout>
+
+#include <charconv>
 
 #ifdef VELDMARK_HAVE_GL_DEVICE
 bool CTerrainMainView::useGl = true;
@@ -42,6 +47,15 @@ constexpr float kLookPerPixel = 0.002f;
 
 const char* const kMapFilter = "MapVertexData File (*.mvd)|*.mvd|";
 const char* const kTextureFilter = "Texture File (*.bmp, *.jpg, *.png)|*.bmp; *.jpg; *.png;|";
+const char* const kHeightmapOpenFilter =
+    "높이맵 (*.png, *.r16, *.raw, *.r32)|*.png;*.r16;*.raw;*.r32|";
+const char* const kHeightmapSaveFilter =
+    "16비트 PNG 높이맵 (*.png)|*.png|RAW 16비트 높이맵 (*.r16, *.raw)|*.r16;*.raw|"
+    "RAW 32비트 실수 높이맵 (*.r32)|*.r32|";
+// A 4097 × 4097 RAW 32 file, with room for a PNG that compresses badly.
+constexpr uint64_t kMaxHeightmapBytes = 512ull << 20;
+// Heights typed into the heightmap dialogs stay where the terrain's arithmetic is safe.
+constexpr double kHeightLimit = 1.0e9;
 
 // The camera keys in the order they are applied.
 struct CameraKey {
@@ -70,6 +84,27 @@ QString FileLabel(const QString& path) {
 CTerrainTabMenu* TabMenu() {
     CMainFrame* frame = GetMainFrame();
     return frame ? frame->tabMenu : nullptr;
+}
+
+// The shortest text that reads back as the same height.
+QString HeightText(float value) {
+    char buffer[32];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return QString::fromLatin1(buffer, ec == std::errc() ? end - buffer : 0);
+}
+
+PromptField HeightField(const char* label, float value) {
+    return PromptField{QString::fromUtf8(label), PromptField::Number, value, -kHeightLimit,
+                       kHeightLimit};
+}
+
+std::string FileName(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+bool WriteBytes(const QString& path, const std::vector<uint8_t>& bytes, std::string* error) {
+    const FilePiece piece{bytes.data(), bytes.size()};
+    return WriteFileAtomically(FileName(path), {&piece, 1}, error);
 }
 
 } // namespace
@@ -361,6 +396,12 @@ bool CTerrainMainView::OnCommand(int id) {
     case ID_LOAD_TEXTURE:
         OnLoadTexture();
         return true;
+    case ID_IMPORT_HEIGHTMAP:
+        OnImportHeightmap();
+        return true;
+    case ID_EXPORT_HEIGHTMAP:
+        OnExportHeightmap();
+        return true;
     default:
         return false;
     }
@@ -399,13 +440,7 @@ void CTerrainMainView::OnSaveMapVertexData() {
                                             QString::fromUtf8(kMapFilter), QStringLiteral("mvd"));
     if (path.isEmpty() || !terrain)
         return;
-    std::string error;
-    if (!terrain->SaveMapVertexData(QFile::encodeName(path).constData(), &error)) {
-        Prompts().Message(this, QStringLiteral("Do not Create File"),
-                          QStringLiteral("Do not Create File\n\n%1\n%2\n\nAn existing file of "
-                                         "that name is left as it was.")
-                              .arg(FileLabel(path), FromUtf8(error)));
-    }
+    SaveTerrainFiles(path);
 }
 
 void CTerrainMainView::OnLoadMapVertexData() {
@@ -413,17 +448,299 @@ void CTerrainMainView::OnLoadMapVertexData() {
         Prompts().OpenFiles(this, QStringLiteral("불러오기"), QString::fromUtf8(kMapFilter), false);
     if (paths.isEmpty() || !terrain)
         return;
-    const QString& path = paths.first();
+    LoadTerrainFiles(paths.first());
+}
+
+// The heights first: the painting file names the heights it belongs to, so it is written
+// only beside the file it describes.
+bool CTerrainMainView::SaveTerrainFiles(const QString& path) {
+    if (!terrain)
+        return false;
     std::string error;
-    if (!terrain->LoadMapVertexData(QFile::encodeName(path).constData(), &error)) {
+    const std::string file = FileName(path);
+    if (!terrain->SaveMapVertexData(file.c_str(), &error)) {
+        Prompts().Message(this, QStringLiteral("Do not Create File"),
+                          QStringLiteral("Do not Create File\n\n%1\n%2\n\nAn existing file of "
+                                         "that name is left as it was.")
+                              .arg(FileLabel(path), FromUtf8(error)));
+        return false;
+    }
+    if (!terrain->SavePainting(file.c_str(), &error)) {
+        const QString painting = FileLabel(QFile::decodeName(SplatPathFor(file).c_str()));
+        Prompts().Message(this, QStringLiteral("텍스쳐 칠하기 저장"),
+                          QStringLiteral("지형의 높이는 %1에 저장했지만, 텍스쳐와 스플랫 레이어는 "
+                                         "%2에 저장하지 못했습니다.\n\n%3\n\n그 자리에 있던 "
+                                         "파일은 그대로 남지만, 새 .mvd와 짝이 맞지 않아 "
+                                         "불러올 때 적용되지 않습니다.")
+                              .arg(FileLabel(path), painting, FromUtf8(error)));
+        return false;
+    }
+    return true;
+}
+
+bool CTerrainMainView::LoadTerrainFiles(const QString& path) {
+    if (!terrain)
+        return false;
+    std::string error;
+    const std::string file = FileName(path);
+    const bool loaded = terrain->LoadMapVertexData(file.c_str(), &error);
+    if (!loaded) {
         Prompts().Message(this, QStringLiteral("Do not Load File"),
                           QStringLiteral("Do not Load File\n\n%1\n%2\n\nThe terrain is "
                                          "unchanged.")
                               .arg(FileLabel(path), FromUtf8(error)));
+    } else {
+        // Right after the load, before a frame changes a normal: the painting file is
+        // checked against the vertices as they were read.
+        const KrTerrain::PaintingLoad painting = terrain->LoadPainting(file.c_str());
+        const QString splat = FileLabel(QFile::decodeName(SplatPathFor(file).c_str()));
+        CTerrainTabMenu* tabs = TabMenu();
+        if (painting.status == KrTerrain::PaintingLoad::Restored && tabs && tabs->texturePage)
+            tabs->texturePage->ShowTerrainTextures();
+        if (painting.status == KrTerrain::PaintingLoad::Refused) {
+            Prompts().Message(this, QStringLiteral("텍스쳐 칠하기 불러오기"),
+                              QStringLiteral("지형의 높이는 불러왔지만, 옆의 %1은(는) 적용하지 "
+                                             "않았습니다.\n\n%2\n\n텍스쳐와 스플랫 레이어는 "
+                                             "불러오기 전 그대로입니다.")
+                                  .arg(splat, FromUtf8(painting.error)));
+        } else if (!painting.missing.empty()) {
+            QStringList lines;
+            for (const std::string& line : painting.missing)
+                lines << FromUtf8(line);
+            Prompts().Message(this, QStringLiteral("텍스쳐 칠하기 불러오기"),
+                              QStringLiteral("텍스쳐 칠하기를 불러왔지만 다음 텍스쳐 파일을 "
+                                             "읽지 못했습니다:\n\n%1\n\n이 텍스쳐를 쓰는 "
+                                             "레이어는 칠한 내용을 그대로 간직합니다. 파일을 "
+                                             "제자리에 돌려놓고 다시 불러오면 그려집니다.")
+                                  .arg(lines.join(u'\n')));
+        }
     }
     CTerrainTabMenu* tabs = TabMenu();
     if (tabs && tabs->mapPage)
         tabs->mapPage->ShowTerrainInfo();
+    return loaded;
+}
+
+void CTerrainMainView::OnImportHeightmap() {
+    const QString title = QStringLiteral("높이맵 가져오기");
+    const QStringList paths =
+        Prompts().OpenFiles(this, title, QString::fromUtf8(kHeightmapOpenFilter), false);
+    if (paths.isEmpty() || !terrain || !terrain->vertices)
+        return;
+    const QString& path = paths.first();
+    const QString name = QFileInfo(path).fileName();
+    const auto fail = [&](const std::string& reason) {
+        Prompts().Message(this, title,
+                          QStringLiteral("높이맵을 가져오지 못했습니다.\n\n%1\n%2\n\n지형은 "
+                                         "그대로입니다.")
+                              .arg(FileLabel(path), FromUtf8(reason)));
+    };
+
+    const std::string file = FileName(path);
+    const HeightmapFormat format = HeightmapFormatOf(file);
+    if (format != HeightmapFormat::Png && format != HeightmapFormat::Raw16 &&
+        format != HeightmapFormat::Raw32)
+        return fail("높이맵은 .png, .r16, .raw, .r32 파일이어야 합니다.");
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (!ReadWholeFile(file, kMaxHeightmapBytes, &bytes, &error))
+        return fail(error);
+
+    int32_t width = 0, depth = 0;
+    const int sampleBytes = format == HeightmapFormat::Raw32 ? 4 : 2;
+    if (format != HeightmapFormat::Png && SquareRawSide(bytes.size(), sampleBytes) == 0) {
+        QList<PromptField> size = {
+            {QStringLiteral("가로 (Width)"), PromptField::Integer,
+             static_cast<double>(terrain->info.vertsPerRow), 2, kMaxTerrainSide},
+            {QStringLiteral("세로 (Depth)"), PromptField::Integer,
+             static_cast<double>(terrain->info.vertsPerCol), 2, kMaxTerrainSide}};
+        const QString text =
+            QStringLiteral("%1 (%2바이트)은(는) 정사각형 격자에 맞지 않습니다. 높이맵의 가로와 "
+                           "세로 꼭짓점 수를 입력하십시오.")
+                .arg(name)
+                .arg(bytes.size());
+        if (!Prompts().AskValues(this, title, text, &size))
+            return;
+        width = static_cast<int32_t>(size[0].value);
+        depth = static_cast<int32_t>(size[1].value);
+    }
+    HeightmapImage image;
+    if (!DecodeHeightmap(format, bytes.data(), bytes.size(), width, depth, &image, &error))
+        return fail(error);
+    bytes = {};
+
+    HeightRange range;
+    if (image.bits != 32) {
+        const HeightRange start = image.hasRange ? image.range : kDefaultHeightRange;
+        QString text = QStringLiteral("%1\n크기: %2 × %3, %4비트 회색조 %5\n")
+                           .arg(name)
+                           .arg(image.width)
+                           .arg(image.depth)
+                           .arg(image.bits)
+                           .arg(format == HeightmapFormat::Png ? "PNG" : "RAW");
+        text += image.hasRange ? QStringLiteral("내보낼 때 기록된 높이 범위: %1 ~ %2")
+                                     .arg(HeightText(image.range.low), HeightText(image.range.high))
+                               : QStringLiteral("파일에 기록된 높이 범위가 없습니다.");
+        if (image.bits == 8)
+            text += QStringLiteral("\n\n이 이미지는 8비트라서 높이를 256단계로만 나타냅니다. "
+                                   "고운 높이가 필요하면 16비트 PNG를 쓰십시오.");
+        text += QStringLiteral("\n\n가장 낮은 코드(0)와 가장 높은 코드(%1)가 나타낼 높이를 "
+                               "입력하십시오.")
+                    .arg(image.MaxCode());
+        QList<PromptField> fields = {HeightField("최저 높이", start.low),
+                                     HeightField("최고 높이", start.high)};
+        if (!Prompts().AskValues(this, title, text, &fields))
+            return;
+        range =
+            HeightRange{static_cast<float>(fields[0].value), static_cast<float>(fields[1].value)};
+    }
+
+    const std::vector<float> heights = HeightsOf(image, range);
+    const bool sameGrid =
+        image.width == terrain->info.vertsPerRow && image.depth == terrain->info.vertsPerCol;
+    const bool done = sameGrid
+                          ? ReplaceHeightsWithImported(heights, &error)
+                          : ReplaceTerrainWithImported(image.width, image.depth, heights, &error);
+    if (!done)
+        fail(error);
+}
+
+bool CTerrainMainView::ReplaceHeightsWithImported(const std::vector<float>& heights,
+                                                  std::string* error) {
+    if (!terrain || heights.size() != static_cast<size_t>(terrain->info.numVertices)) {
+        if (error)
+            *error = "높이맵의 크기가 지형과 다릅니다.";
+        return false;
+    }
+    return terrain->ReplaceHeights(heights.data(), error);
+}
+
+bool CTerrainMainView::ReplaceTerrainWithImported(int width, int depth,
+                                                  const std::vector<float>& heights,
+                                                  std::string* error) {
+    KrRenderer* renderer = KrRenderer::GetInstance();
+    if (!terrain || !renderer->device ||
+        heights.size() != static_cast<size_t>(width) * static_cast<size_t>(depth)) {
+        if (error)
+            *error = "새 지형을 만들 수 없습니다.";
+        return false;
+    }
+    const KrTerrainInfo spacing = terrain->info;
+    // Made before the old terrain goes, so a failure keeps the old one.
+    auto* fresh = new KrTerrain();
+    fresh->device = renderer->device;
+    if (!fresh->CreateFromHeights(width, depth, spacing.cellSpacingX, spacing.cellSpacingY,
+                                  spacing.cellSpacingZ, heights.data(), error)) {
+        delete fresh;
+        return false;
+    }
+    InstallTerrain(fresh);
+    RefreshPages(true);
+    return true;
+}
+
+void CTerrainMainView::OnExportHeightmap() {
+    const QString title = QStringLiteral("높이맵 내보내기");
+    if (!terrain || !terrain->vertices)
+        return;
+    const QString path = Prompts().SaveFile(this, title, QString::fromUtf8(kHeightmapSaveFilter),
+                                            QStringLiteral("png"));
+    if (path.isEmpty())
+        return;
+    const std::string file = FileName(path);
+    const HeightmapFormat format = HeightmapFormatOf(file);
+    if (format != HeightmapFormat::Png && format != HeightmapFormat::Raw16 &&
+        format != HeightmapFormat::Raw32) {
+        Prompts().Message(this, title,
+                          QStringLiteral("%1\n높이맵은 .png, .r16, .raw, .r32 파일로만 내보낼 수 "
+                                         "있습니다.")
+                              .arg(FileLabel(path)));
+        return;
+    }
+
+    std::vector<float> heights(static_cast<size_t>(terrain->info.numVertices));
+    for (size_t i = 0; i < heights.size(); ++i)
+        heights[i] = terrain->vertices[i].y;
+    const HeightRange own = HeightRangeOf(heights.data(), heights.size());
+    const bool codes = format != HeightmapFormat::Raw32;
+    QList<PromptField> fields;
+    QString text;
+    if (codes) {
+        text = QStringLiteral("지형의 높이(%1 ~ %2)를 16비트 코드 0 ~ 65535에 고르게 옮깁니다. "
+                              "다른 범위를 입력하면 그 밖의 높이는 범위 끝으로 잘립니다.")
+                   .arg(HeightText(own.low), HeightText(own.high));
+        fields << HeightField("최저 높이", own.low) << HeightField("최고 높이", own.high);
+    } else {
+        text = QStringLiteral("높이를 32비트 실수 그대로 씁니다 (%1 ~ %2).")
+                   .arg(HeightText(own.low), HeightText(own.high));
+    }
+    const int layers = static_cast<int>(terrain->alphaMaps.size());
+    const QString stem = QFileInfo(path).path() + u'/' + QFileInfo(path).completeBaseName();
+    if (layers > 0)
+        fields << PromptField{QStringLiteral("스플랫 레이어 알파맵도 8비트 PNG로 내보내기 "
+                                             "(%1_layer1.png ...)")
+                                  .arg(QFileInfo(stem).fileName()),
+                              PromptField::Check, 0, 0, 1};
+    if (!Prompts().AskValues(this, title, text, &fields))
+        return;
+    HeightRange range = own;
+    if (codes) {
+        range =
+            HeightRange{static_cast<float>(fields[0].value), static_cast<float>(fields[1].value)};
+        if (range.low > range.high) {
+            Prompts().Message(this, title,
+                              QStringLiteral("최저 높이가 최고 높이보다 큽니다. 아무것도 쓰지 "
+                                             "않았습니다."));
+            return;
+        }
+    }
+    const bool withLayers = layers > 0 && fields.last().value != 0;
+
+    std::vector<uint8_t> bytes;
+    size_t clipped = 0;
+    std::string error;
+    if (!EncodeHeightmap(format, terrain->info.vertsPerRow, terrain->info.vertsPerCol,
+                         heights.data(), range, &bytes, &clipped, &error) ||
+        !WriteBytes(path, bytes, &error)) {
+        Prompts().Message(this, title,
+                          QStringLiteral("높이맵을 쓰지 못했습니다.\n\n%1\n%2\n\n그 자리에 있던 "
+                                         "파일은 그대로입니다.")
+                              .arg(FileLabel(path), FromUtf8(error)));
+        return;
+    }
+
+    QStringList report{QStringLiteral("높이맵을 내보냈습니다: %1").arg(FileLabel(path))};
+    if (codes) {
+        report << QStringLiteral("높이 %1 ~ %2 → 코드 0 ~ 65535")
+                      .arg(HeightText(range.low), HeightText(range.high));
+        if (format == HeightmapFormat::Png)
+            report << QStringLiteral("이 범위는 PNG에 기록되어, 다시 가져올 때 기본값이 "
+                                     "됩니다.");
+        else
+            report << QStringLiteral("RAW 파일에는 범위가 기록되지 않으니 따로 적어 두십시오.");
+        if (clipped > 0)
+            report << QStringLiteral("범위 밖이라 잘린 높이: %1개").arg(clipped);
+    }
+    if (withLayers) {
+        QStringList failed;
+        for (int i = 0; i < layers; ++i) {
+            const QString layerPath = QStringLiteral("%1_layer%2.png").arg(stem).arg(i + 1);
+            std::vector<uint8_t> coverage, png;
+            if (!terrain->ReadCoverage(i, &coverage) ||
+                !EncodeGreyPng8(ALPHA_MAP_SIZE, ALPHA_MAP_SIZE, coverage.data(), &png, &error) ||
+                !WriteBytes(layerPath, png, &error))
+                failed << QStringLiteral("%1: %2").arg(FileLabel(layerPath), FromUtf8(error));
+            else
+                report << QStringLiteral("알파맵: %1").arg(FileLabel(layerPath));
+        }
+        if (!failed.isEmpty()) {
+            Prompts().Message(this, title,
+                              QStringLiteral("높이맵은 내보냈지만 다음 알파맵은 쓰지 "
+                                             "못했습니다:\n\n%1")
+                                  .arg(failed.join(u'\n')));
+        }
+    }
+    Prompts().Inform(this, title, report.join(u'\n'));
 }
 
 bool CTerrainMainView::NewTerrain(int width, int depth, int cellSpacing, std::string* error) {
@@ -444,6 +761,12 @@ bool CTerrainMainView::NewTerrain(int width, int depth, int cellSpacing, std::st
             *error = "The device could not hold a terrain of this size.";
         return false;
     }
+    InstallTerrain(fresh);
+    return true;
+}
+
+void CTerrainMainView::InstallTerrain(KrTerrain* fresh) {
+    KrRenderer* renderer = KrRenderer::GetInstance();
     delete terrain;
     delete pickRay;
     terrain = fresh;
@@ -452,7 +775,22 @@ bool CTerrainMainView::NewTerrain(int width, int depth, int cellSpacing, std::st
     renderer->UpdateView();
     pickRay = new KrPickRay();
     terrain->pickRay = pickRay;
-    return true;
+}
+
+// A new terrain has no textures, so the texture page's rows would name nothing; repainted
+// trackbars copy their positions into it straight away.
+void CTerrainMainView::RefreshPages(bool newTerrain) {
+    CTerrainTabMenu* tabs = TabMenu();
+    if (!tabs)
+        return;
+    if (tabs->mapPage) {
+        tabs->mapPage->ShowTerrainInfo();
+        tabs->mapPage->update();
+    }
+    if (newTerrain && tabs->texturePage) {
+        tabs->texturePage->ClearTextureNames();
+        tabs->texturePage->update();
+    }
 }
 
 void CTerrainMainView::OnDestroy() {

@@ -11,6 +11,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 class CGlViewWindow;
 class QWindow;
@@ -29,6 +30,20 @@ public:
     void OnLoadTexture();
     void OnSaveMapVertexData();
     void OnLoadMapVertexData();
+    void OnImportHeightmap();
+    void OnExportHeightmap();
+    // The MapVertexData file at path and the painting beside it, with a message for what
+    // failed. A save answers true only when both were written; a load answers true when the
+    // heights loaded (a painting file it could not apply is reported, not a failure).
+    bool SaveTerrainFiles(const QString& path);
+    bool LoadTerrainFiles(const QString& path);
+    // An imported heightmap of the current grid's size: its heights replace the current
+    // heights (the terrain object, its painting and the camera stay).
+    bool ReplaceHeightsWithImported(const std::vector<float>& heights, std::string* error);
+    // An imported heightmap of another size: a new terrain of that size, with the current
+    // cell spacings and these heights, replaces the current terrain as a new terrain does.
+    bool ReplaceTerrainWithImported(int width, int depth, const std::vector<float>& heights,
+                                    std::string* error);
     // Replaces the terrain and the pick record with new ones and resets the camera. A size
     // that cannot make a terrain is refused with the reason in *error, and the current
     // terrain stays.
@@ -75,6 +90,10 @@ protected:
 
 private:
     bool HandleInput(QEvent* event);
+    // Makes fresh (created on the renderer's device) the view's terrain, with a new pick
+    // record and the camera at its start.
+    void InstallTerrain(KrTerrain* fresh);
+    void RefreshPages(bool newTerrain);
     void SetMouseCapture(bool on);
     IDirect3DDevice9* Device() const;
 

@@ -7,6 +7,7 @@
 #include "KrTerrain.h"
 
 #include <QAbstractButton>
+#include <QFileInfo>
 
 using namespace res;
 
@@ -79,6 +80,39 @@ void CTerrainTextureControl::ClearTextureNames() {
     for (int id : {IDC_TEX_BASE_LIST, IDC_TEX_CANDIDATES, IDC_TEX_LAYERS})
         DlgItem<CListView>(this, id)->clear();
     SetDlgItemText(this, IDC_TEX_INDEX, QString());
+}
+
+void CTerrainTextureControl::ShowTerrainTextures() {
+    ClearTextureNames();
+    KrTerrain* terrain = ViewTerrain();
+    if (!terrain)
+        return;
+    // A texture whose file did not load keeps its row, so rows still index the terrain's
+    // list; the mark says why it is not drawn.
+    QStringList names;
+    for (const KrTextureEntry* entry : terrain->textures) {
+        const QString source = entry ? QString::fromStdString(entry->source) : QString();
+        QString name = QFileInfo(source).fileName();
+        if (name.isEmpty())
+            name = source;
+        if (!entry || !entry->texture)
+            name += QStringLiteral(" (없음)");
+        names << name;
+    }
+    CListView* base = DlgItem<CListView>(this, IDC_TEX_BASE_LIST);
+    for (const QString& name : names) {
+        base->addItem(name);
+        DlgItem<CListView>(this, IDC_TEX_CANDIDATES)->addItem(name);
+    }
+    for (const KrSplatLayer& layer : terrain->splatLayers)
+        DlgItem<CListView>(this, IDC_TEX_LAYERS)
+            ->addItem(Below(layer.textureIndex, names.size()) ? names[layer.textureIndex]
+                                                              : QStringLiteral("(텍스쳐 없음)"));
+    if (Below(terrain->baseTexture, terrain->textures.size()))
+        SetDlgItemInt(this, IDC_TEX_INDEX, terrain->baseTexture);
+    // The trackbar writes its position into the terrain when it repaints.
+    DlgItem<CTrackBar>(this, IDC_TEX_BASE_SCALE)
+        ->setValue(static_cast<int>(terrain->baseMappingScale));
 }
 
 void CTerrainTextureControl::OnTrackbarDraw(int id, int position) {

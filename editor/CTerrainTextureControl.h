@@ -14,6 +14,9 @@ public:
     void AddTextureName(const QString& name);
     // Empties the three lists, for a terrain that holds no textures or layers.
     void ClearTextureNames();
+    // Fills the lists from the terrain's textures and layers (a restored painting) and moves
+    // the base mapping scale trackbar to the terrain's scale.
+    void ShowTerrainTextures();
 
     void OnBaseDoubleClick(int row);
     void OnAddTexture();

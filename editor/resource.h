@@ -16,6 +16,8 @@ constexpr int AFX_IDS_IDLEMESSAGE = 57345;
 constexpr int ID_LOAD_TEXTURE = 32772;
 constexpr int ID_SAVE_MAP = 32774;
 constexpr int ID_LOAD_MAP = 32777;
+constexpr int ID_IMPORT_HEIGHTMAP = 32790;
+constexpr int ID_EXPORT_HEIGHTMAP = 32791;
 
 // Framework commands.
 constexpr int ID_EDIT_COPY = 57634;

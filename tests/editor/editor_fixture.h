@@ -49,9 +49,27 @@ public:
     void Message(QWidget*, const QString& caption, const QString& text) override {
         messages << caption + " | " + text;
     }
+    void Inform(QWidget*, const QString& caption, const QString& text) override {
+        informed << caption + " | " + text;
+    }
+    // Answers a form with the next list of values (fewer values keep the rest as shown);
+    // with none queued, the form is cancelled.
+    bool AskValues(QWidget*, const QString& title, const QString& text,
+                   QList<PromptField>* fields) override {
+        asked << title + " | " + text;
+        shownFields = *fields;
+        if (values.isEmpty())
+            return false;
+        const QList<double> answer = values.takeFirst();
+        for (qsizetype i = 0; i < answer.size() && i < fields->size(); ++i)
+            (*fields)[i].value = answer[i];
+        return true;
+    }
 
     QList<QStringList> answers;
-    QStringList messages;
+    QList<QList<double>> values;
+    QStringList messages, informed, asked;
+    QList<PromptField> shownFields;
 };
 
 class EditorTest : public ::testing::Test {
