@@ -47,7 +47,8 @@ struct KrTerrainInfo {
 
 // A texture owned by the list that holds it. source is the file it was loaded from (UTF-8),
 // kept so the painting can be saved; a texture whose file could not be loaded when the
-// painting was restored keeps its place with no texture, and is not drawn.
+// painting was restored keeps its place with no texture: layers on it are not drawn, and as
+// the base it leaves the terrain's lit colour.
 struct KrTextureEntry {
     IDirect3DTexture9* texture = nullptr;
     std::string source;

@@ -162,9 +162,12 @@ KrTerrain::PaintingLoad KrTerrain::LoadPainting(const char* mapVertexDataPath) {
                                                      &entry->texture)) ||
                    !entry->texture) {
             entry->texture = nullptr;
-            const char* reason = D3DXGetLastTextureError();
+            std::string reason = D3DXGetLastTextureError();
+            // The loader's reasons may start with the path, which is named already.
+            if (reason.rfind(shown + ": ", 0) == 0)
+                reason.erase(0, shown.size() + 2);
             result.missing.push_back(FileNameOf(shown) + " (" + shown +
-                                     "): " + (reason && *reason ? reason : "읽을 수 없습니다"));
+                                     "): " + (reason.empty() ? "읽을 수 없습니다" : reason));
         }
         loaded.push_back(entry);
     }

@@ -43,12 +43,8 @@ void KrTerrain::Render() {
     device->SetFVF(kTerrainFvf);
     device->SetIndices(indexBuffer);
 
-    // A base texture whose file could not be loaded draws as no base texture.
-    IDirect3DTexture9* base = baseTexture >= 0 && static_cast<size_t>(baseTexture) < textures.size()
-                                  ? EntryTexture(textures[static_cast<size_t>(baseTexture)])
-                                  : nullptr;
-    if (base) {
-        device->SetTexture(0, base);
+    if (baseTexture >= 0 && static_cast<size_t>(baseTexture) < textures.size()) {
+        device->SetTexture(0, EntryTexture(textures[static_cast<size_t>(baseTexture)]));
         SetStage(device, 0, D3DTSS_COLOROP, D3DTOP_MODULATE);
         SetStage(device, 0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
         SetLinearFilter(device, 0);
