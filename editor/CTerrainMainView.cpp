@@ -635,7 +635,7 @@ bool CTerrainMainView::ReplaceTerrainWithImported(int width, int depth,
         return false;
     }
     InstallTerrain(fresh);
-    RefreshPages(true);
+    ShowNewTerrainOnPages();
     return true;
 }
 
@@ -777,9 +777,7 @@ void CTerrainMainView::InstallTerrain(KrTerrain* fresh) {
     terrain->pickRay = pickRay;
 }
 
-// A new terrain has no textures, so the texture page's rows would name nothing; repainted
-// trackbars copy their positions into it straight away.
-void CTerrainMainView::RefreshPages(bool newTerrain) {
+void CTerrainMainView::ShowNewTerrainOnPages() {
     CTerrainTabMenu* tabs = TabMenu();
     if (!tabs)
         return;
@@ -787,7 +785,7 @@ void CTerrainMainView::RefreshPages(bool newTerrain) {
         tabs->mapPage->ShowTerrainInfo();
         tabs->mapPage->update();
     }
-    if (newTerrain && tabs->texturePage) {
+    if (tabs->texturePage) {
         tabs->texturePage->ClearTextureNames();
         tabs->texturePage->update();
     }

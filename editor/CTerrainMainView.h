@@ -93,7 +93,9 @@ private:
     // Makes fresh (created on the renderer's device) the view's terrain, with a new pick
     // record and the camera at its start.
     void InstallTerrain(KrTerrain* fresh);
-    void RefreshPages(bool newTerrain);
+    // The pages after a new terrain: its size on the map page, no texture rows, and the
+    // trackbars repainted so they write their positions into it.
+    void ShowNewTerrainOnPages();
     void SetMouseCapture(bool on);
     IDirect3DDevice9* Device() const;
 

@@ -89,7 +89,7 @@ public:
     struct PaintingLoad {
         enum Status { NoFile, Restored, Refused } status = NoFile;
         std::string error;                // why it was refused
-        std::vector<std::string> missing; // "path: reason" of textures that did not load
+        std::vector<std::string> missing; // "name (path): reason" of textures not loaded
     };
     PaintingLoad LoadPainting(const char* mapVertexDataPath);
     // Layer i's coverage, one byte a texel (the alpha channel), row 0 at the +z edge.
