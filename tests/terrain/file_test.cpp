@@ -1,4 +1,4 @@
-#include "terrain_file_io.h"
+#include "safe_file.h"
 #include "terrain_fixture.h"
 
 #include <cerrno>
@@ -6,7 +6,9 @@
 #include <fstream>
 #include <limits>
 #include <string>
+#include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace {
 
@@ -124,10 +126,19 @@ TEST_F(MvdFile, BadFilesAndDeviceFailuresLeaveTheTerrainUntouched) {
         EXPECT_FALSE(m.terrain.LoadMapVertexData(Path("bad.mvd").c_str(), &error));
         untouched(std::to_string(b.size()) + " bytes");
     }
-    for (const std::string& path : {Path("missing.mvd"), dir.string(), std::string()}) {
+    // A named pipe is refused at once instead of waiting for a writer (the alarm ends a
+    // test that would hang).
+    ASSERT_EQ(::mkfifo(Path("pipe.mvd").c_str(), 0600), 0);
+    ::alarm(20);
+    for (auto [path, reason] : {std::pair{Path("pipe.mvd"), "일반 파일이 아닙니다"},
+                                std::pair{dir.string(), "폴더입니다"},
+                                std::pair{Path("missing.mvd"), "그런 파일이나 폴더가 없습니다"},
+                                std::pair{std::string(), "파일 이름이 없습니다"}}) {
         EXPECT_FALSE(m.terrain.LoadMapVertexData(path.c_str(), &error));
+        EXPECT_EQ(error, reason);
         untouched(path);
     }
+    ::alarm(0);
     EXPECT_TRUE(m.device->log.empty()); // refused before any device call
 
     Write(Path("good.mvd"), good);
@@ -143,33 +154,35 @@ TEST_F(MvdFile, BadFilesAndDeviceFailuresLeaveTheTerrainUntouched) {
     EXPECT_TRUE(m.terrain.LoadMapVertexData(Path("good.mvd").c_str()));
 }
 
-// Puts half of the call's bytes on disk once the allowed writes are used up, as a full disk.
+// Fails with a full disk once the allowed writes are used up.
 int gWritesLeft = 0;
-size_t FailingWriter(const void* data, size_t size, size_t count, FILE* file) {
+ssize_t FailingWriter(int fd, const void* data, size_t bytes) {
     if (gWritesLeft-- > 0)
-        return std::fwrite(data, size, count, file);
+        return ::write(fd, data, bytes);
     errno = ENOSPC;
-    return std::fwrite(data, size, count / 2, file);
+    return -1;
 }
 
-TEST_F(MvdFile, AFailedSaveLeavesTheExistingFileAsItWas) {
+TEST_F(MvdFile, AFailedSaveLeavesTheExistingFileAsItWasAndSaysWhy) {
     ASSERT_TRUE(m.terrain.Create(33, 33, 10));
     const std::string path = Path("keep.mvd");
     const Bytes old = Make(3, 3);
     Write(path, old);
-    for (int allowed : {0, 3}) { // the header, the vertex array
+    for (int allowed : {0, 1}) { // the header, the vertex array
         gWritesLeft = allowed;
-        SetMapVertexDataWriter(FailingWriter);
+        SetFileWriteFunction(FailingWriter);
         EXPECT_FALSE(m.terrain.SaveMapVertexData(path.c_str(), &error));
-        SetMapVertexDataWriter(nullptr);
-        EXPECT_NE(error.find("No space left"), std::string::npos) << error;
+        SetFileWriteFunction(nullptr);
+        EXPECT_NE(error.find("장치에 남은 공간이 없습니다"), std::string::npos) << error;
         EXPECT_EQ(Read(path), old);
         EXPECT_EQ(Entries(), 1u);
     }
     fs::create_directory(dir / "taken.mvd");
-    for (const std::string& target : {Path("taken.mvd"), Path("no/such/folder.mvd")}) {
+    for (auto [target, reason] :
+         {std::pair{Path("taken.mvd"), "같은 이름의 폴더가 있습니다"},
+          std::pair{Path("no/such/folder.mvd"), "그런 파일이나 폴더가 없습니다"}}) {
         EXPECT_FALSE(m.terrain.SaveMapVertexData(target.c_str(), &error));
-        EXPECT_EQ(error, "Do not Create File");
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
     }
     EXPECT_TRUE(fs::is_directory(dir / "taken.mvd"));
     EXPECT_EQ(Entries(), 2u);
