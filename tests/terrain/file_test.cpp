@@ -2,6 +2,7 @@
 #include "terrain_fixture.h"
 
 #include <cerrno>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -188,6 +189,34 @@ TEST_F(MvdFile, AFailedSaveLeavesTheExistingFileAsItWasAndSaysWhy) {
     EXPECT_EQ(Entries(), 2u);
     EXPECT_FALSE(MemoryTerrain().terrain.SaveMapVertexData(path.c_str(), &error)); // no grid
     EXPECT_EQ(Read(path), old);
+}
+
+// Finite heights far beyond any real terrain make cross products and lengths overflow a
+// float; the normals must stay finite, so what is saved loads again.
+TEST_F(MvdFile, HugeHeightsGiveFiniteNormalsAndTheSavedFileLoadsAgain) {
+    Bytes b = Make(9, 9);
+    for (int i = 0; i < 81; ++i) {
+        const float y = (i * 7) % 3 == 0 ? 3e38f : (i % 2 ? -3e38f : 1e20f);
+        b = With(std::move(b), 20 + 32 * i + 4, y);
+    }
+    Write(Path("huge.mvd"), b);
+    ASSERT_TRUE(m.terrain.LoadMapVertexData(Path("huge.mvd").c_str(), &error)) << error;
+    // Lists of 128, 127 and 126 faces: four at a time, with none, three and two left over.
+    const std::vector<Triangle> list = FullGrid(9, 9);
+    for (int frame = 0; frame < 3; ++frame) {
+        m.terrain.visibleTriangleCount = int32_t(list.size()) - frame;
+        ASSERT_TRUE(m.terrain.UpdateNormals(list[frame].data()));
+    }
+    for (int i = 0; i < 81; ++i) {
+        const KrTerrainVertex& v = m.terrain.vertices[i];
+        ASSERT_TRUE(std::isfinite(v.nx) && std::isfinite(v.ny) && std::isfinite(v.nz)) << i;
+        // Every vertex has a face, and so a unit normal.
+        EXPECT_NEAR(std::sqrt(v.nx * v.nx + v.ny * v.ny + v.nz * v.nz), 1.0f, 1e-5f) << i;
+    }
+    ASSERT_TRUE(m.terrain.SaveMapVertexData(Path("again.mvd").c_str(), &error)) << error;
+    MemoryTerrain other(5, 5);
+    ASSERT_TRUE(other.terrain.LoadMapVertexData(Path("again.mvd").c_str(), &error)) << error;
+    EXPECT_EQ(std::memcmp(other.terrain.vertices, m.terrain.vertices, 81 * 32), 0);
 }
 
 } // namespace
