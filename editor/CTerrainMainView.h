@@ -29,6 +29,10 @@ public:
     void OnLoadTexture();
     void OnSaveMapVertexData();
     void OnLoadMapVertexData();
+    // Loads a MapVertexData file into the terrain, says why when it cannot, and brings the
+    // map page up to date either way. Used by the load command and for a file named on the
+    // command line.
+    bool LoadMapFile(const QString& path);
     // Replaces the terrain and the pick record with new ones and resets the camera. A size
     // that cannot make a terrain is refused with the reason in *error, and the current
     // terrain stays.
@@ -45,7 +49,7 @@ public:
     void OnKeyUp(int key);
     void OnLButtonDown();
     void OnLButtonUp();
-    void OnRButtonDown();
+    void OnRButtonDown(QPoint screen); // where the button went down, on the screen
     void OnRButtonUp();
     void OnMouseMove(QPoint client);
     // Whether the camera key (a Qt key code) is held, from the key-state table.
@@ -83,6 +87,7 @@ private:
     void ShowNoGlNotice(const QString& reason);
     QWidget* container_ = nullptr;
     std::set<int> heldKeys_;
+    QPoint lookFrom_; // screen point the next mouse-look turn is measured from
     bool captured_ = false;
     bool destroyed_ = false;
 };

@@ -8,6 +8,8 @@
 
 #include <QAbstractButton>
 
+#include <algorithm>
+
 using namespace res;
 
 namespace {
@@ -39,8 +41,13 @@ CTerrainTextureControl::CTerrainTextureControl(QWidget* parent) : QWidget(parent
             &CTerrainTextureControl::OnBaseDoubleClick);
     connect(DlgItem<CListView>(this, IDC_TEX_CANDIDATES), &CListView::rowDoubleClicked, this,
             &CTerrainTextureControl::RegisterCandidate);
-    connect(DlgItem<CListView>(this, IDC_TEX_LAYERS), &CListView::rowDoubleClicked, this,
-            [this](int) { OnLayerDoubleClick(); });
+    CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
+    connect(layers, &CListView::rowDoubleClicked, this, [this](int) { OnLayerDoubleClick(); });
+    // The highlighted layer is the one painted: one row at most, and the terrain's
+    // selected layer follows it.
+    layers->setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(layers, &QListWidget::itemSelectionChanged, this,
+            &CTerrainTextureControl::OnLayerSelectionChanged);
     const auto button = [this](int id, auto handler) {
         connect(DlgItem<QAbstractButton>(this, id), &QAbstractButton::clicked, this, handler);
     };
@@ -159,6 +166,7 @@ void CTerrainTextureControl::RegisterCandidate(int row) {
     const int k = layers->count() - 1;
     if (terrain->alphaMaps.size() > static_cast<size_t>(k))
         terrain->selectedLayer = k;
+    SelectLayerRow(k);
 }
 
 void CTerrainTextureControl::OnRegister() {
@@ -173,6 +181,33 @@ void CTerrainTextureControl::OnUnregister() {
     delete layers->takeItem(row);
     if (KrTerrain* terrain = ViewTerrain())
         terrain->RemoveSplatLayer(row);
+    // The row that took its place, or the new last one, becomes the layer painted.
+    SelectLayerRow(std::min(row, layers->count() - 1));
+}
+
+void CTerrainTextureControl::SelectLayerRow(int row) {
+    CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
+    QListWidgetItem* item = row >= 0 ? layers->item(row) : nullptr;
+    layers->setCurrentItem(item, QItemSelectionModel::ClearAndSelect);
+    if (!item)
+        layers->clearSelection();
+    OnLayerSelectionChanged();
+}
+
+void CTerrainTextureControl::OnLayerSelectionChanged() {
+    KrTerrain* terrain = ViewTerrain();
+    if (!terrain)
+        return;
+    const int row = DlgItem<CListView>(this, IDC_TEX_LAYERS)->FirstSelected();
+    const bool layer =
+        Below(row, terrain->alphaMaps.size()) && Below(row, terrain->splatLayers.size());
+    terrain->selectedLayer = layer ? row : -1;
+    // The scale trackbar writes the selected layer on every repaint, so it must show that
+    // layer's scale before it paints again.
+    if (layer)
+        DlgItem<CTrackBar>(this, IDC_TEX_LAYER_SCALE)
+            ->setValue(
+                static_cast<int>(terrain->splatLayers[static_cast<size_t>(row)].mappingScale));
 }
 
 void CTerrainTextureControl::OnLayerDoubleClick() {
@@ -195,12 +230,10 @@ void CTerrainTextureControl::OnMoveLayer(int step) {
     if (row < 0 || !terrain || !terrain->SwapSplatLayers(row, row + step))
         return;
     // The rows follow their layers, so each name stays beside the layer it stands for,
-    // and the moved row stays selected for the next step.
+    // and the moved row stays selected, and painted, for the next step.
     QListWidgetItem* moved = layers->takeItem(row);
     layers->insertItem(row + step, moved);
-    layers->clearSelection();
-    layers->setCurrentItem(moved);
-    moved->setSelected(true);
+    SelectLayerRow(row + step);
 }
 
 void CTerrainTextureControl::OnPaintMode(int mode) {
