@@ -49,9 +49,27 @@ pid_t TempOwner(const char* name) {
     return static_cast<pid_t>(pid);
 }
 
-// Temporary files of saves whose process is gone (killed, or a crash) are removed; those
-// of live processes, of other users and of this process are left alone.
-void RemoveStaleTemporaries(int dirFd) {
+// The pid in a temporary name that earlier versions made by appending ".tmpPID-N" to the
+// target's name, or 0.
+pid_t OldTempOwner(const char* entry, const std::string& target) {
+    const std::string prefix = target + ".tmp";
+    if (std::strncmp(entry, prefix.c_str(), prefix.size()) != 0)
+        return 0;
+    const char* p = entry + prefix.size();
+    char* end = nullptr;
+    const long pid = std::strtol(p, &end, 10);
+    if (end == p || pid <= 0 || pid > INT_MAX || *end != '-' || !end[1])
+        return 0;
+    for (const char* c = end + 1; *c; ++c)
+        if (*c < '0' || *c > '9')
+            return 0;
+    return static_cast<pid_t>(pid);
+}
+
+// Temporary files of saves whose process is gone (killed, or a crash) are removed, with
+// the ones earlier versions left beside this target; those of live processes, of other
+// users and of this process are left alone.
+void RemoveStaleTemporaries(int dirFd, const std::string& target) {
     const int scan = ::dup(dirFd);
     if (scan < 0)
         return;
@@ -62,7 +80,9 @@ void RemoveStaleTemporaries(int dirFd) {
     }
     ::rewinddir(dir);
     while (const dirent* entry = ::readdir(dir)) {
-        const pid_t owner = TempOwner(entry->d_name);
+        pid_t owner = TempOwner(entry->d_name);
+        if (owner == 0)
+            owner = OldTempOwner(entry->d_name, target);
         if (owner == 0 || owner == getpid())
             continue;
         if (::kill(owner, 0) == 0 || errno != ESRCH)
@@ -263,7 +283,7 @@ bool AtomicFileWriter::Open(const char* path, std::string* error) {
             return Fail(error, "파일을 덮어쓸 수 없습니다", errno);
     }
 
-    RemoveStaleTemporaries(dirFd_);
+    RemoveStaleTemporaries(dirFd_, name_);
 
     const mode_t mode = targetExists_ ? (existing.st_mode & 0777) : 0666;
     if (gUnnamedAllowed) {

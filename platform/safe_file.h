@@ -34,7 +34,8 @@ FILE* OpenRegularFileStream(const char* path, std::string* error);
 // target's folder (O_TMPFILE), linked in when complete; where the file system has no
 // unnamed files, to a short hidden name of its own (".veldmark-PID-N.tmp"), whatever the
 // length of the target's name. Such names left by a process that died are removed by the
-// next save into the same folder. Every failure is reported with the system's reason.
+// next save into the same folder, as are the "NAME.tmpPID-N" files that earlier versions
+// left beside the target. Every failure is reported with the system's reason.
 class AtomicFileWriter {
 public:
     AtomicFileWriter() = default;

@@ -201,6 +201,20 @@ TEST_F(SafeFile, AKilledSaveLeavesNothingVisibleOrOnlyWhatTheNextSaveRemoves) {
         EXPECT_EQ(Names(dir), before);
         Put(path, "old");
     }
+
+    // What earlier versions left beside the target ("NAME.tmpPID-N") goes too once its
+    // process is gone; a live one's stays.
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+    Put(path + ".tmp" + std::to_string(gone) + "-0", "rubbish");
+    const std::string busy = "work.mvd.tmp" + std::to_string(::getppid()) + "-2";
+    Put(Path(busy), "busy");
+    ASSERT_TRUE(Save(path, "again")) << error;
+    std::set<std::string> expected = before;
+    expected.insert(busy);
+    EXPECT_EQ(Names(dir), expected);
 }
 
 } // namespace
