@@ -3,7 +3,6 @@
 
 #include "CDlgMakeNewTerrain.h"
 
-#include <QFocusEvent>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -166,29 +165,4 @@ TEST_F(MapPageTest, TheTerrainTakesTheModesThePageShows) {
     EXPECT_EQ(Terrain()->brushMode, 2);
     EXPECT_EQ(Terrain()->fillMode, D3DFILL_POINT);
     EXPECT_TRUE(prompts.messages.isEmpty());
-}
-
-// Enter in a value box sets its trackbar and the terrain; anything else puts the value in
-// effect back.
-TEST_F(MapPageTest, ValueBoxesApplyOnEnterOrShowTheValueInEffect) {
-    auto* box = Item<QLineEdit>(IDC_MAP_STRENGTH_EDIT);
-    const auto type = [&](const QString& text, bool enter) {
-        box->setFocus();
-        box->setText(text); // as typed: nothing reaches the trackbar before Enter
-        if (enter) {
-            QTest::keyClick(box, Qt::Key_Return);
-        } else {
-            QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
-            QApplication::sendEvent(box, &out);
-        }
-    };
-    type("25", true);
-    EXPECT_EQ(Item<CTrackBar>(IDC_MAP_STRENGTH_SLIDER)->value(), 25);
-    EXPECT_FLOAT_EQ(Terrain()->strength, 0.25f);
-    for (auto [text, enter] : {std::pair{"51", true}, std::pair{"abc", true}, std::pair{"", true},
-                               std::pair{"40", false}}) {
-        type(text, enter);
-        EXPECT_EQ(box->text(), QStringLiteral("25")) << text;
-        EXPECT_FLOAT_EQ(Terrain()->strength, 0.25f) << text;
-    }
 }
