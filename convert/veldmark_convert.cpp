@@ -1,10 +1,10 @@
 // veldmark-convert: heightmaps and MapVertexData files from one format to another, and what
 // a file holds. A thin shell over the terrain's own file code; no window, no device.
 #include "KrTerrain.h"
-#include "file_access.h"
 #include "grid_layout.h"
 #include "heightmap.h"
 #include "mvd_file.h"
+#include "safe_file.h"
 #include "splat_file.h"
 
 #include <charconv>
@@ -152,7 +152,7 @@ bool ReadGrid(const std::string& path, const Options& o, Grid* grid, std::string
         return true;
     }
     std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(path, kMaxImageBytes, &bytes, error))
+    if (!ReadRegularFile(path.c_str(), kMaxImageBytes, &bytes, error))
         return false;
     if (!DecodeHeightmap(format, bytes.data(), bytes.size(), o.width, o.depth, &grid->image,
                          error)) {
@@ -250,8 +250,7 @@ int Convert(const Options& o) {
     if (!EncodeHeightmap(format, grid.width, grid.depth, grid.heights.data(), range, &bytes,
                          &clipped, &error))
         return Fail(out + ": " + error);
-    const FilePiece piece{bytes.data(), bytes.size()};
-    if (!WriteFileAtomically(out, {&piece, 1}, &error))
+    if (!WriteFileAtomically(out.c_str(), bytes.data(), bytes.size(), &error))
         return Fail(out + ": " + error);
     if (format != HeightmapFormat::Raw32) {
         std::printf("범위: %s %s\n", Number(range.low).c_str(), Number(range.high).c_str());

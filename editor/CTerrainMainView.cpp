@@ -7,10 +7,10 @@
 #include "CTerrainTabMenu.h"
 #include "CTerrainTextureControl.h"
 #include "KrRenderer.h"
-#include "file_access.h"
 #include "heightmap.h"
 #include "memory_device.h"
 #include "resource.h"
+#include "safe_file.h"
 #include "splat_file.h"
 
 #ifdef VELDMARK_HAVE_GL_DEVICE
@@ -26,6 +26,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStatusBar>
 #include <QVBoxLayout>
 
 #include <charconv>
@@ -46,6 +47,8 @@ constexpr float kRollStep = 0.005f;
 constexpr float kLookPerPixel = 0.002f;
 
 const char* const kMapFilter = "MapVertexData File (*.mvd)|*.mvd|";
+const QString kNoLayerMessage =
+    QStringLiteral("칠할 레이어가 없습니다: '선택된 텍스쳐'에서 레이어를 고르십시오.");
 const char* const kTextureFilter = "Texture File (*.bmp, *.jpg, *.png)|*.bmp; *.jpg; *.png;|";
 const char* const kHeightmapOpenFilter =
     "높이맵 (*.png, *.r16, *.raw, *.r32)|*.png;*.r16;*.raw;*.r32|";
@@ -103,8 +106,7 @@ std::string FileName(const QString& path) {
 }
 
 bool WriteBytes(const QString& path, const std::vector<uint8_t>& bytes, std::string* error) {
-    const FilePiece piece{bytes.data(), bytes.size()};
-    return WriteFileAtomically(FileName(path), {&piece, 1}, error);
+    return WriteFileAtomically(FileName(path).c_str(), bytes.data(), bytes.size(), error);
 }
 
 } // namespace
@@ -129,7 +131,7 @@ CTerrainMainView::CTerrainMainView(QWidget* parent) : QWidget(parent) {
             glWindow_->installEventFilter(this);
         } else {
             delete window;
-            ShowNoGlNotice(QStringLiteral("no OpenGL 3.3 core context"));
+            ShowNoGlNotice(QStringLiteral("OpenGL 3.3 코어 컨텍스트를 만들 수 없습니다"));
         }
     }
 }
@@ -158,8 +160,8 @@ IDirect3DDevice9* CTerrainMainView::Device() const {
 
 void CTerrainMainView::ShowNoGlNotice(const QString& reason) {
     qWarning("Veldmark: the 3D view cannot be shown (%s)", qPrintable(reason));
-    auto* notice = new QLabel(QStringLiteral("The 3D view cannot be shown: %1. Terrains can still "
-                                             "be made, edited, loaded and saved.")
+    auto* notice = new QLabel(QStringLiteral("3D 화면을 보여 줄 수 없습니다: %1. 지형을 만들고 "
+                                             "고치고 불러오고 저장하는 일은 그대로 됩니다.")
                                   .arg(reason),
                               this);
     notice->setWordWrap(true);
@@ -187,10 +189,10 @@ void CTerrainMainView::OnInitialUpdate() {
         // than a view without a device that the terrain and the handlers cannot use, and
         // say so where the picture would be.
 #ifdef VELDMARK_HAVE_GL_DEVICE
-        const QString reason = QStringLiteral("the OpenGL device could not be created: ") +
-                               QString::fromUtf8(GlDeviceLastError());
+        const QString reason = QStringLiteral("OpenGL 장치를 만들지 못했습니다 (") +
+                               QString::fromUtf8(GlDeviceLastError()) + u')';
 #else
-        const QString reason = QStringLiteral("no OpenGL support in this build");
+        const QString reason = QStringLiteral("이 빌드에는 OpenGL 지원이 없습니다");
 #endif
         glWindow_->removeEventFilter(this);
         delete container_; // deletes the GL window too
@@ -255,6 +257,13 @@ void CTerrainMainView::OnLButtonDown() {
     TakeFocus();
     if (!terrain)
         return;
+    // Painting without a layer does nothing; say why rather than ignore the stroke.
+    const size_t layers = terrain->alphaMaps.size();
+    if (terrain->activeTool == 1 &&
+        static_cast<size_t>(static_cast<unsigned>(terrain->selectedLayer)) >= layers) {
+        if (CMainFrame* frame = GetMainFrame())
+            frame->statusBar()->showMessage(kNoLayerMessage, 5000);
+    }
     terrain->editing = true;
     terrain->Update();
 }
@@ -266,9 +275,12 @@ void CTerrainMainView::OnLButtonUp() {
     terrain->Update();
 }
 
-void CTerrainMainView::OnRButtonDown() {
+void CTerrainMainView::OnRButtonDown(QPoint screen) {
     TakeFocus();
     mouseLook = true;
+    // The first turn is measured from where the button went down, not from the view's
+    // centre, which would turn the camera by the cursor's distance from it.
+    lookFrom_ = screen;
 }
 
 void CTerrainMainView::OnRButtonUp() {
@@ -288,10 +300,12 @@ void CTerrainMainView::OnMouseMove(QPoint client) {
     const int cx = left + (right - left) / 2;
     const int cy = top + (bottom - top) / 2;
     const QPoint cursor = QCursor::pos();
+    const QPoint from = lookFrom_;
     QCursor::setPos(cx, cy);
+    lookFrom_ = QPoint(cx, cy);
 
-    renderer->camera.RotateY(static_cast<float>(cursor.x() - cx) * kLookPerPixel, 0);
-    renderer->camera.RotateX(static_cast<float>(cursor.y() - cy) * kLookPerPixel, 0);
+    renderer->camera.RotateY(static_cast<float>(cursor.x() - from.x()) * kLookPerPixel, 0);
+    renderer->camera.RotateX(static_cast<float>(cursor.y() - from.y()) * kLookPerPixel, 0);
     if (renderer->device)
         renderer->UpdateView();
     if (terrain)
@@ -344,7 +358,7 @@ bool CTerrainMainView::HandleInput(QEvent* event) {
         if (mouse->button() == Qt::LeftButton)
             OnLButtonDown();
         else if (mouse->button() == Qt::RightButton)
-            OnRButtonDown();
+            OnRButtonDown(mouse->globalPosition().toPoint());
         // Hold the mouse while a button is down so the release ends the stroke or the
         // mouse look even when it happens outside the view.
         SetMouseCapture(mouse->buttons() != Qt::NoButton);
@@ -430,7 +444,7 @@ void CTerrainMainView::OnLoadTexture() {
     }
     if (!failures.isEmpty()) {
         Prompts().Message(this, QStringLiteral("텍스쳐 불러오기"),
-                          QStringLiteral("These texture files could not be loaded:\n\n%1")
+                          QStringLiteral("다음 텍스쳐 파일을 불러오지 못했습니다:\n\n%1")
                               .arg(failures.join(u'\n')));
     }
 }
@@ -440,55 +454,54 @@ void CTerrainMainView::OnSaveMapVertexData() {
                                             QString::fromUtf8(kMapFilter), QStringLiteral("mvd"));
     if (path.isEmpty() || !terrain)
         return;
-    SaveTerrainFiles(path);
+    SaveMapFile(path);
 }
 
 void CTerrainMainView::OnLoadMapVertexData() {
     const QStringList paths =
         Prompts().OpenFiles(this, QStringLiteral("불러오기"), QString::fromUtf8(kMapFilter), false);
-    if (paths.isEmpty() || !terrain)
-        return;
-    LoadTerrainFiles(paths.first());
+    if (!paths.isEmpty())
+        LoadMapFile(paths.first());
 }
 
 // The heights first: the painting file names the heights it belongs to, so it is written
 // only beside the file it describes.
-bool CTerrainMainView::SaveTerrainFiles(const QString& path) {
+bool CTerrainMainView::SaveMapFile(const QString& path) {
     if (!terrain)
         return false;
     std::string error;
     const std::string file = FileName(path);
     if (!terrain->SaveMapVertexData(file.c_str(), &error)) {
         Prompts().Message(this, QStringLiteral("Do not Create File"),
-                          QStringLiteral("Do not Create File\n\n%1\n%2\n\nAn existing file of "
-                                         "that name is left as it was.")
-                              .arg(FileLabel(path), FromUtf8(error)));
+                          QStringLiteral("Do not Create File\n%1\n\n%2\n\n같은 이름의 파일이 "
+                                         "있었다면 그대로 남아 있습니다.")
+                              .arg(FromUtf8(error), FileLabel(path)));
         return false;
     }
     if (!terrain->SavePainting(file.c_str(), &error)) {
         const QString painting = FileLabel(QFile::decodeName(SplatPathFor(file).c_str()));
-        Prompts().Message(this, QStringLiteral("텍스쳐 칠하기 저장"),
-                          QStringLiteral("지형의 높이는 %1에 저장했지만, 텍스쳐와 스플랫 레이어는 "
-                                         "%2에 저장하지 못했습니다.\n\n%3\n\n그 자리에 있던 "
-                                         "파일은 그대로 남지만, 새 .mvd와 짝이 맞지 않아 "
-                                         "불러올 때 적용되지 않습니다.")
-                              .arg(FileLabel(path), painting, FromUtf8(error)));
+        Prompts().Message(this, QStringLiteral("Do not Create File"),
+                          QStringLiteral("Do not Create File\n%1\n\n%2\n\n지형의 높이는 %3에 "
+                                         "저장했지만, 텍스쳐와 스플랫 레이어는 저장하지 "
+                                         "못했습니다. 그 자리에 있던 파일은 그대로 남지만, 새 "
+                                         ".mvd와 짝이 맞지 않아 불러올 때 적용되지 않습니다.")
+                              .arg(FromUtf8(error), painting, FileLabel(path)));
         return false;
     }
     return true;
 }
 
-bool CTerrainMainView::LoadTerrainFiles(const QString& path) {
+bool CTerrainMainView::LoadMapFile(const QString& path) {
     if (!terrain)
         return false;
     std::string error;
     const std::string file = FileName(path);
     const bool loaded = terrain->LoadMapVertexData(file.c_str(), &error);
     if (!loaded) {
-        Prompts().Message(this, QStringLiteral("Do not Load File"),
-                          QStringLiteral("Do not Load File\n\n%1\n%2\n\nThe terrain is "
-                                         "unchanged.")
-                              .arg(FileLabel(path), FromUtf8(error)));
+        Prompts().Message(this, QStringLiteral("파일을 불러올 수 없습니다"),
+                          QStringLiteral("파일을 불러올 수 없습니다\n%1\n\n%2\n\n지형은 바뀌지 "
+                                         "않았습니다.")
+                              .arg(FromUtf8(error), FileLabel(path)));
     } else {
         // Right after the load, before a frame changes a normal: the painting file is
         // checked against the vertices as they were read.
@@ -517,7 +530,7 @@ bool CTerrainMainView::LoadTerrainFiles(const QString& path) {
     }
     CTerrainTabMenu* tabs = TabMenu();
     if (tabs && tabs->mapPage)
-        tabs->mapPage->ShowTerrainInfo();
+        tabs->mapPage->TerrainReplaced();
     return loaded;
 }
 
@@ -531,9 +544,9 @@ void CTerrainMainView::OnImportHeightmap() {
     const QString name = QFileInfo(path).fileName();
     const auto fail = [&](const std::string& reason) {
         Prompts().Message(this, title,
-                          QStringLiteral("높이맵을 가져오지 못했습니다.\n\n%1\n%2\n\n지형은 "
+                          QStringLiteral("높이맵을 가져오지 못했습니다\n%1\n\n%2\n\n지형은 "
                                          "그대로입니다.")
-                              .arg(FileLabel(path), FromUtf8(reason)));
+                              .arg(FromUtf8(reason), FileLabel(path)));
     };
 
     const std::string file = FileName(path);
@@ -543,20 +556,20 @@ void CTerrainMainView::OnImportHeightmap() {
         return fail("높이맵은 .png, .r16, .raw, .r32 파일이어야 합니다.");
     std::vector<uint8_t> bytes;
     std::string error;
-    if (!ReadWholeFile(file, kMaxHeightmapBytes, &bytes, &error))
+    if (!ReadRegularFile(file.c_str(), kMaxHeightmapBytes, &bytes, &error))
         return fail(error);
 
     int32_t width = 0, depth = 0;
     const int sampleBytes = format == HeightmapFormat::Raw32 ? 4 : 2;
     if (format != HeightmapFormat::Png && SquareRawSide(bytes.size(), sampleBytes) == 0) {
         QList<PromptField> size = {
-            {QStringLiteral("가로 (Width)"), PromptField::Integer,
+            {QStringLiteral("Width(가로)"), PromptField::Integer,
              static_cast<double>(terrain->info.vertsPerRow), 2, kMaxTerrainSide},
-            {QStringLiteral("세로 (Depth)"), PromptField::Integer,
+            {QStringLiteral("Depth(세로)"), PromptField::Integer,
              static_cast<double>(terrain->info.vertsPerCol), 2, kMaxTerrainSide}};
         const QString text =
             QStringLiteral("%1 (%2바이트)은(는) 정사각형 격자에 맞지 않습니다. 높이맵의 가로와 "
-                           "세로 꼭짓점 수를 입력하십시오.")
+                           "세로 정점 수를 입력하십시오.")
                 .arg(name)
                 .arg(bytes.size());
         if (!Prompts().AskValues(this, title, text, &size))
@@ -703,9 +716,9 @@ void CTerrainMainView::OnExportHeightmap() {
                          heights.data(), range, &bytes, &clipped, &error) ||
         !WriteBytes(path, bytes, &error)) {
         Prompts().Message(this, title,
-                          QStringLiteral("높이맵을 쓰지 못했습니다.\n\n%1\n%2\n\n그 자리에 있던 "
+                          QStringLiteral("높이맵을 쓰지 못했습니다\n%1\n\n%2\n\n그 자리에 있던 "
                                          "파일은 그대로입니다.")
-                              .arg(FileLabel(path), FromUtf8(error)));
+                              .arg(FromUtf8(error), FileLabel(path)));
         return;
     }
 
@@ -746,8 +759,9 @@ void CTerrainMainView::OnExportHeightmap() {
 bool CTerrainMainView::NewTerrain(int width, int depth, int cellSpacing, std::string* error) {
     if (!IsValidTerrainSize(width, depth, static_cast<float>(cellSpacing))) {
         if (error) {
-            *error = "A terrain needs 2 to " + std::to_string(kMaxTerrainSide) +
-                     " vertices a side and a cell spacing above 0.";
+            *error = "지형은 한 변에 2에서 " + std::to_string(kMaxTerrainSide) +
+                     "개의 정점과 0보다 큰 셀 간격이 있어야 하고, 폭과 깊이가 " +
+                     std::to_string(INT32_MAX) + " 단위를 넘지 않아야 합니다.";
         }
         return false;
     }
@@ -758,7 +772,7 @@ bool CTerrainMainView::NewTerrain(int width, int depth, int cellSpacing, std::st
     if (!renderer->device || !fresh->Create(width, depth, cellSpacing)) {
         delete fresh;
         if (error)
-            *error = "The device could not hold a terrain of this size.";
+            *error = "그래픽 장치가 이 크기의 지형을 담지 못했습니다.";
         return false;
     }
     InstallTerrain(fresh);
@@ -781,10 +795,8 @@ void CTerrainMainView::ShowNewTerrainOnPages() {
     CTerrainTabMenu* tabs = TabMenu();
     if (!tabs)
         return;
-    if (tabs->mapPage) {
-        tabs->mapPage->ShowTerrainInfo();
-        tabs->mapPage->update();
-    }
+    if (tabs->mapPage)
+        tabs->mapPage->TerrainReplaced();
     if (tabs->texturePage) {
         tabs->texturePage->ClearTextureNames();
         tabs->texturePage->update();

@@ -32,11 +32,14 @@ public:
     void OnLoadMapVertexData();
     void OnImportHeightmap();
     void OnExportHeightmap();
-    // The MapVertexData file at path and the painting beside it, with a message for what
-    // failed. A save answers true only when both were written; a load answers true when the
-    // heights loaded (a painting file it could not apply is reported, not a failure).
-    bool SaveTerrainFiles(const QString& path);
-    bool LoadTerrainFiles(const QString& path);
+    // Saves the MapVertexData file at path and then the painting beside it, saying what
+    // failed; true only when both were written.
+    bool SaveMapFile(const QString& path);
+    // Loads a MapVertexData file and the painting beside it, says why when something cannot
+    // be read, and brings the pages up to date either way. Used by the load command and for
+    // a file named on the command line. True when the heights loaded (a painting file that
+    // could not be applied is reported, not a failure).
+    bool LoadMapFile(const QString& path);
     // An imported heightmap of the current grid's size: its heights replace the current
     // heights (the terrain object, its painting and the camera stay).
     bool ReplaceHeightsWithImported(const std::vector<float>& heights, std::string* error);
@@ -60,7 +63,7 @@ public:
     void OnKeyUp(int key);
     void OnLButtonDown();
     void OnLButtonUp();
-    void OnRButtonDown();
+    void OnRButtonDown(QPoint screen); // where the button went down, on the screen
     void OnRButtonUp();
     void OnMouseMove(QPoint client);
     // Whether the camera key (a Qt key code) is held, from the key-state table.
@@ -93,8 +96,8 @@ private:
     // Makes fresh (created on the renderer's device) the view's terrain, with a new pick
     // record and the camera at its start.
     void InstallTerrain(KrTerrain* fresh);
-    // The pages after a new terrain: its size on the map page, no texture rows, and the
-    // trackbars repainted so they write their positions into it.
+    // The pages after a new terrain: the map page's size, modes and trackbars taken into
+    // it, and no texture rows.
     void ShowNewTerrainOnPages();
     void SetMouseCapture(bool on);
     IDirect3DDevice9* Device() const;
@@ -104,6 +107,7 @@ private:
     void ShowNoGlNotice(const QString& reason);
     QWidget* container_ = nullptr;
     std::set<int> heldKeys_;
+    QPoint lookFrom_; // screen point the next mouse-look turn is measured from
     bool captured_ = false;
     bool destroyed_ = false;
 };

@@ -9,6 +9,8 @@
 #include <QAbstractButton>
 #include <QFileInfo>
 
+#include <algorithm>
+
 using namespace res;
 
 namespace {
@@ -40,8 +42,13 @@ CTerrainTextureControl::CTerrainTextureControl(QWidget* parent) : QWidget(parent
             &CTerrainTextureControl::OnBaseDoubleClick);
     connect(DlgItem<CListView>(this, IDC_TEX_CANDIDATES), &CListView::rowDoubleClicked, this,
             &CTerrainTextureControl::RegisterCandidate);
-    connect(DlgItem<CListView>(this, IDC_TEX_LAYERS), &CListView::rowDoubleClicked, this,
-            [this](int) { OnLayerDoubleClick(); });
+    CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
+    connect(layers, &CListView::rowDoubleClicked, this, [this](int) { OnLayerDoubleClick(); });
+    // The highlighted layer is the one painted: one row at most, and the terrain's
+    // selected layer follows it.
+    layers->setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(layers, &QListWidget::itemSelectionChanged, this,
+            &CTerrainTextureControl::OnLayerSelectionChanged);
     const auto button = [this](int id, auto handler) {
         connect(DlgItem<QAbstractButton>(this, id), &QAbstractButton::clicked, this, handler);
     };
@@ -104,10 +111,12 @@ void CTerrainTextureControl::ShowTerrainTextures() {
         base->addItem(name);
         DlgItem<CListView>(this, IDC_TEX_CANDIDATES)->addItem(name);
     }
+    CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
     for (const KrSplatLayer& layer : terrain->splatLayers)
-        DlgItem<CListView>(this, IDC_TEX_LAYERS)
-            ->addItem(Below(layer.textureIndex, names.size()) ? names[layer.textureIndex]
-                                                              : QStringLiteral("(텍스쳐 없음)"));
+        layers->addItem(Below(layer.textureIndex, names.size()) ? names[layer.textureIndex]
+                                                                : QStringLiteral("(텍스쳐 없음)"));
+    // The last layer is highlighted and painted, as after registering it.
+    SelectLayerRow(layers->count() - 1);
     if (Below(terrain->baseTexture, terrain->textures.size()))
         SetDlgItemInt(this, IDC_TEX_INDEX, terrain->baseTexture);
     // The trackbar writes its position into the terrain when it repaints.
@@ -193,6 +202,7 @@ void CTerrainTextureControl::RegisterCandidate(int row) {
     const int k = layers->count() - 1;
     if (terrain->alphaMaps.size() > static_cast<size_t>(k))
         terrain->selectedLayer = k;
+    SelectLayerRow(k);
 }
 
 void CTerrainTextureControl::OnRegister() {
@@ -207,6 +217,33 @@ void CTerrainTextureControl::OnUnregister() {
     delete layers->takeItem(row);
     if (KrTerrain* terrain = ViewTerrain())
         terrain->RemoveSplatLayer(row);
+    // The row that took its place, or the new last one, becomes the layer painted.
+    SelectLayerRow(std::min(row, layers->count() - 1));
+}
+
+void CTerrainTextureControl::SelectLayerRow(int row) {
+    CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
+    QListWidgetItem* item = row >= 0 ? layers->item(row) : nullptr;
+    layers->setCurrentItem(item, QItemSelectionModel::ClearAndSelect);
+    if (!item)
+        layers->clearSelection();
+    OnLayerSelectionChanged();
+}
+
+void CTerrainTextureControl::OnLayerSelectionChanged() {
+    KrTerrain* terrain = ViewTerrain();
+    if (!terrain)
+        return;
+    const int row = DlgItem<CListView>(this, IDC_TEX_LAYERS)->FirstSelected();
+    const bool layer =
+        Below(row, terrain->alphaMaps.size()) && Below(row, terrain->splatLayers.size());
+    terrain->selectedLayer = layer ? row : -1;
+    // The scale trackbar writes the selected layer on every repaint, so it must show that
+    // layer's scale before it paints again.
+    if (layer)
+        DlgItem<CTrackBar>(this, IDC_TEX_LAYER_SCALE)
+            ->setValue(
+                static_cast<int>(terrain->splatLayers[static_cast<size_t>(row)].mappingScale));
 }
 
 void CTerrainTextureControl::OnLayerDoubleClick() {
@@ -229,12 +266,10 @@ void CTerrainTextureControl::OnMoveLayer(int step) {
     if (row < 0 || !terrain || !terrain->SwapSplatLayers(row, row + step))
         return;
     // The rows follow their layers, so each name stays beside the layer it stands for,
-    // and the moved row stays selected for the next step.
+    // and the moved row stays selected, and painted, for the next step.
     QListWidgetItem* moved = layers->takeItem(row);
     layers->insertItem(row + step, moved);
-    layers->clearSelection();
-    layers->setCurrentItem(moved);
-    moved->setSelected(true);
+    SelectLayerRow(row + step);
 }
 
 void CTerrainTextureControl::OnPaintMode(int mode) {

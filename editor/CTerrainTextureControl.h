@@ -14,8 +14,9 @@ public:
     void AddTextureName(const QString& name);
     // Empties the three lists, for a terrain that holds no textures or layers.
     void ClearTextureNames();
-    // Fills the lists from the terrain's textures and layers (a restored painting) and moves
-    // the base mapping scale trackbar to the terrain's scale.
+    // Fills the lists from the terrain's textures and layers (a restored painting), makes
+    // the last layer the one highlighted and painted, and moves the scale trackbars to the
+    // terrain's scales.
     void ShowTerrainTextures();
 
     void OnBaseDoubleClick(int row);
@@ -31,5 +32,8 @@ public:
 
 private:
     void OnInitDialog();
+    // Highlights a row of the layer list (none for -1), which makes it the layer painted.
+    void SelectLayerRow(int row);
+    void OnLayerSelectionChanged();
     void OnTrackbarDraw(int id, int position);
 };

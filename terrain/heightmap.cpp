@@ -63,7 +63,7 @@ void OnPngWarning(png_structp, png_const_charp) {}
 void ReadPngBytes(png_structp png, png_bytep out, png_size_t count) {
     auto* in = static_cast<PngInput*>(png_get_io_ptr(png));
     if (count > in->size - in->pos)
-        png_error(png, "the file ends before the image does");
+        png_error(png, "파일이 이미지보다 먼저 끝납니다");
     std::memcpy(out, in->data + in->pos, count);
     in->pos += count;
 }
@@ -77,7 +77,7 @@ void WritePngBytes(png_structp png, png_bytep data, png_size_t count) {
         stored = false;
     }
     if (!stored)
-        png_error(png, "out of memory");
+        png_error(png, "메모리가 부족합니다");
 }
 
 void FlushPng(png_structp) {}

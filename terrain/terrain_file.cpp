@@ -1,8 +1,8 @@
 // The MapVertexData file: W and D as int32, the three spacings as float32, then every
 // vertex record as it is in memory. Little-endian, no magic number.
 #include "KrTerrain.h"
-#include "file_access.h"
 #include "mvd_file.h"
+#include "safe_file.h"
 
 #include <bit>
 #include <cerrno>
@@ -39,12 +39,6 @@ bool Fail(std::string* error, std::string reason) {
     return false;
 }
 
-std::string WithErrno(const char* what, int err) {
-    if (err == 0)
-        return what;
-    return std::string(what) + ": " + std::strerror(err);
-}
-
 FileHeader HeaderOf(const KrTerrainInfo& info) {
     return FileHeader{info.vertsPerRow,
                       info.vertsPerCol,
@@ -66,76 +60,72 @@ uint32_t MapVertexDataCrc(const KrTerrainInfo& info, const KrTerrainVertex* vert
     return static_cast<uint32_t>(crc);
 }
 
+// The file appears under its name only once it is complete: a full disk, a write error or
+// a killed program leaves the user's file exactly as it was (see AtomicFileWriter).
 bool WriteMapVertexData(const char* path, const KrTerrainInfo& info,
                         const KrTerrainVertex* vertices, std::string* error) {
     if (!vertices || info.numVertices <= 0)
-        return Fail(error, "There is no terrain to save");
+        return Fail(error, "저장할 지형이 없습니다");
     const FileHeader header = HeaderOf(info);
-    const FilePiece pieces[] = {
-        {&header.vertsPerRow, 4},
-        {&header.vertsPerCol, 4},
-        {header.spacing, 12},
-        {vertices, static_cast<size_t>(info.numVertices) * sizeof(KrTerrainVertex)},
-    };
-    return WriteFileAtomically(path ? path : "", pieces, error);
+    const size_t vertexBytes = static_cast<size_t>(info.numVertices) * sizeof(KrTerrainVertex);
+    AtomicFileWriter file;
+    return file.Open(path, error) && file.Write(&header, kMapVertexDataHeaderBytes, error) &&
+           file.Write(vertices, vertexBytes, error) && file.Commit(error);
 }
 
-// The existing file is replaced only once the new one is complete on disk: a full disk or
-// any other write error leaves the user's file exactly as it was.
 bool KrTerrain::SaveMapVertexData(const char* path, std::string* error) const {
     return WriteMapVertexData(path, info, vertices, error);
 }
 
 bool ReadMapVertexData(const char* path, MapVertexData* out, std::string* error) {
     if (!path || !*path)
-        return Fail(error, "No file name was given");
-    FilePtr file(std::fopen(path, "rb"));
+        return Fail(error, "파일 이름이 없습니다");
+    // A named pipe or a device is refused before it can block the caller.
+    FilePtr file(OpenRegularFileStream(path, error));
     if (!file)
-        return Fail(error, WithErrno("Cannot open the file", errno));
+        return false;
     struct stat st {};
     if (::fstat(fileno(file.get()), &st) != 0)
-        return Fail(error, WithErrno("Cannot read the file", errno));
-    if (!S_ISREG(st.st_mode))
-        return Fail(error, "The path is not a file");
+        return Fail(error, "파일을 읽을 수 없습니다: " + SystemErrorText(errno));
 
     FileHeader header{};
     if (std::fread(&header, 1, kMapVertexDataHeaderBytes, file.get()) != kMapVertexDataHeaderBytes)
-        return Fail(error, "The file is too short to be a MapVertexData file");
+        return Fail(error, "MapVertexData 파일이라기에는 너무 짧습니다");
     const int32_t w = header.vertsPerRow;
     const int32_t d = header.vertsPerCol;
     if (w < 2 || d < 2 || w > kMaxTerrainSide || d > kMaxTerrainSide)
-        return Fail(error, "The grid size " + std::to_string(w) + " x " + std::to_string(d) +
-                               " is outside 2 to " + std::to_string(kMaxTerrainSide) +
-                               " vertices a side");
+        return Fail(error, "격자 크기 " + std::to_string(w) + " × " + std::to_string(d) +
+                               "이(가) 한 변 2에서 " + std::to_string(kMaxTerrainSide) +
+                               " 정점 사이를 벗어납니다");
     for (float s : header.spacing)
         if (!std::isfinite(s) || s <= 0.0f)
-            return Fail(error, "The cell spacing is not a positive number");
+            return Fail(error, "셀 간격이 0보다 큰 수가 아닙니다");
     if (!WorldSizeFits(w, d, header.spacing[0], header.spacing[2]))
-        return Fail(error, "The cell spacing is too large: the terrain would be wider than " +
-                               std::to_string(INT32_MAX) + " units");
+        return Fail(error, "셀 간격이 너무 큽니다: 지형의 폭이 " + std::to_string(INT32_MAX) +
+                               " 단위를 넘습니다");
 
     const size_t count = static_cast<size_t>(w) * static_cast<size_t>(d);
     const uint64_t expected = kMapVertexDataHeaderBytes + count * sizeof(KrTerrainVertex);
     if (static_cast<uint64_t>(st.st_size) != expected)
-        return Fail(error, "The file holds " + std::to_string(st.st_size) + " bytes, but a " +
-                               std::to_string(w) + " x " + std::to_string(d) + " grid needs " +
-                               std::to_string(expected));
+        return Fail(error, "파일은 " + std::to_string(st.st_size) + "바이트인데 " +
+                               std::to_string(w) + " × " + std::to_string(d) + " 격자에는 " +
+                               std::to_string(expected) + "바이트가 필요합니다");
 
     std::unique_ptr<KrTerrainVertex[]> array(new (std::nothrow) KrTerrainVertex[count]);
     if (!array)
-        return Fail(error, "There is not enough memory for a grid of this size");
+        return Fail(error, "이 크기의 격자를 담을 메모리가 부족합니다");
     // The size check could race with a writer; the reads themselves decide.
     if (std::fread(array.get(), sizeof(KrTerrainVertex), count, file.get()) != count)
-        return Fail(error, "The file ended early or could not be read");
+        return Fail(error, "파일이 일찍 끝났거나 읽을 수 없습니다");
     if (std::fgetc(file.get()) != EOF)
-        return Fail(error, "The file holds more data than its grid");
+        return Fail(error, "파일에 격자보다 많은 데이터가 있습니다");
     file.reset();
 
     const float* floats = &array[0].x;
     for (size_t i = 0; i < count * 8; ++i)
         if (!std::isfinite(floats[i]))
-            return Fail(error, "Vertex " + std::to_string(i / 8) + " holds a value that is not " +
-                                   "a finite number");
+            return Fail(error,
+                        "정점 " + std::to_string(i / 8) + "에 유한하지 않은 값이 " + "있습니다");
 
     out->info.InitInfo(w, d, header.spacing[0], header.spacing[1], header.spacing[2]);
     out->vertices = std::move(array);
@@ -146,9 +136,9 @@ bool ReadMapVertexData(const char* path, MapVertexData* out, std::string* error)
 // complete, consistent file replaces the grid, so a bad file loses nothing.
 bool KrTerrain::LoadMapVertexData(const char* path, std::string* error) {
     if (!path || !*path)
-        return Fail(error, "No file name was given");
+        return Fail(error, "파일 이름이 없습니다");
     if (!device)
-        return Fail(error, "There is no graphics device to load the terrain into");
+        return Fail(error, "지형을 올릴 그래픽 장치가 없습니다");
     MapVertexData file;
     if (!ReadMapVertexData(path, &file, error))
         return false;

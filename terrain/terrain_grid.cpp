@@ -161,16 +161,16 @@ bool KrTerrain::AdoptGrid(const KrTerrainInfo& grid, std::unique_ptr<KrTerrainVe
         return false;
     };
     if (!device)
-        return fail("There is no graphics device to hold the terrain");
+        return fail("지형을 올릴 그래픽 장치가 없습니다");
     const UINT vertexBytes = static_cast<UINT>(grid.numVertices) * sizeof(KrTerrainVertex);
     IDirect3DVertexBuffer9* newVertices = nullptr;
     if (FAILED(device->CreateVertexBuffer(vertexBytes, 0, kTerrainFvf, D3DPOOL_DEFAULT,
                                           &newVertices, nullptr)))
-        return fail("The graphics device could not make a vertex buffer for the grid");
+        return fail("그래픽 장치가 격자의 정점 버퍼를 만들지 못했습니다");
     void* locked = nullptr;
     if (FAILED(newVertices->Lock(0, vertexBytes, &locked, 0))) {
         newVertices->Release();
-        return fail("The graphics device could not fill the vertex buffer");
+        return fail("그래픽 장치가 정점 버퍼를 채우지 못했습니다");
     }
     std::memcpy(locked, array.get(), vertexBytes);
     newVertices->Unlock();
@@ -179,7 +179,7 @@ bool KrTerrain::AdoptGrid(const KrTerrainInfo& grid, std::unique_ptr<KrTerrainVe
     if (FAILED(device->CreateIndexBuffer(static_cast<UINT>(grid.numTriangles) * 12, 0,
                                          D3DFMT_INDEX32, D3DPOOL_DEFAULT, &newIndices, nullptr))) {
         newVertices->Release();
-        return fail("The graphics device could not make an index buffer for the grid");
+        return fail("그래픽 장치가 격자의 인덱스 버퍼를 만들지 못했습니다");
     }
 
     info = grid;

@@ -1,9 +1,9 @@
 // The painting saved beside the MapVertexData file and restored with it.
 #include "KrTerrain.h"
 #include "d3dx9.h"
-#include "file_access.h"
 #include "mvd_file.h"
 #include "paths.h"
+#include "safe_file.h"
 #include "splat_file.h"
 
 #include <cstring>
@@ -69,7 +69,7 @@ void DeleteEntries(std::vector<KrTextureEntry*>& entries) {
 bool KrTerrain::SavePainting(const char* mapVertexDataPath, std::string* error) const {
     const std::string target = SplatPathFor(mapVertexDataPath ? mapVertexDataPath : "");
     if (textures.empty() && splatLayers.empty())
-        return RemoveFileIfPresent(target, error);
+        return RemoveFileIfPresent(target.c_str(), error);
     if (!vertices) {
         if (error)
             *error = "저장할 지형이 없습니다.";
@@ -105,8 +105,7 @@ bool KrTerrain::SavePainting(const char* mapVertexDataPath, std::string* error) 
     std::vector<uint8_t> bytes;
     if (!EncodeSplatFile(data, &bytes, error))
         return false;
-    const FilePiece piece{bytes.data(), bytes.size()};
-    return WriteFileAtomically(target, {&piece, 1}, error);
+    return WriteFileAtomically(target.c_str(), bytes.data(), bytes.size(), error);
 }
 
 // Checked whole, and every alpha map made on the device, before the terrain's painting is
@@ -124,7 +123,7 @@ KrTerrain::PaintingLoad KrTerrain::LoadPainting(const char* mapVertexDataPath) {
     std::vector<uint8_t> bytes;
     bool missing = false;
     std::string error;
-    if (!ReadWholeFile(path, MaxSplatFileBytes(), &bytes, &error, &missing)) {
+    if (!ReadRegularFile(path.c_str(), MaxSplatFileBytes(), &bytes, &error, &missing)) {
         if (missing)
             return result;
         return refuse(error);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace {
@@ -84,8 +85,12 @@ TEST_F(Convert, WrongUsageExitsTwoBadInputOneWithOneLine) {
     Write(dir / "tiny.r16", Bytes(2 * 1 * 3));
     Write(dir / "broken.png", Bytes(40, 0x89));
     fs::copy_file(fs::path(VELDMARK_TEST_DATA) / "images" / "palette.png", dir / "colour.png");
-    for (const char* args : {"missing.png b.mvd", "odd.r16 b.mvd", "tiny.r16 b.mvd --size 1x3",
-                             "broken.png b.mvd", "colour.png b.mvd", "--info colour.png"}) {
+    // Named pipes are refused rather than waited on (the test would hang otherwise).
+    for (const char* pipe : {"pipe.r16", "pipe.mvd"})
+        ASSERT_EQ(::mkfifo(Path(pipe).c_str(), 0600), 0);
+    for (const char* args :
+         {"missing.png b.mvd", "odd.r16 b.mvd", "tiny.r16 b.mvd --size 1x3", "broken.png b.mvd",
+          "colour.png b.mvd", "--info colour.png", "pipe.r16 b.mvd", "--info pipe.mvd"}) {
         EXPECT_EQ(Run(args), 1) << args;
         EXPECT_EQ(Lines(err), 1) << args << ": " << err;
         EXPECT_EQ(err.rfind("veldmark-convert: ", 0), 0u) << err;

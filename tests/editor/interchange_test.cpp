@@ -77,8 +77,10 @@ TEST_F(InterchangeTest, SaveWritesThePaintingAndLoadRestoresItOnThePage) {
         Item<CListView>(IDC_TEX_CANDIDATES)->rowDoubleClicked(row);
     Item<CListView>(IDC_TEX_BASE_LIST)->rowDoubleClicked(0);
     SetTrackbar(IDC_TEX_BASE_SCALE, 12);
+    SetTrackbar(IDC_TEX_LAYER_SCALE, 7); // the layer just registered, the highlighted one
     KrTerrain* t = Terrain();
     ASSERT_EQ(t->splatLayers.size(), 2u);
+    ASSERT_EQ(t->splatLayers[1].mappingScale, 7.0f);
     auto* map = static_cast<MemoryTexture*>(t->alphaMaps[1]->texture);
     map->levels[0].bits[4 * (1024 * 7 + 9)] = 200;
     const Bytes painted = map->levels[0].bits;
@@ -90,6 +92,7 @@ TEST_F(InterchangeTest, SaveWritesThePaintingAndLoadRestoresItOnThePage) {
     // A new, empty terrain; one texture file goes missing; the saved terrain comes back.
     ASSERT_TRUE(view->NewTerrain(9, 9, 10));
     static_cast<CTerrainTextureControl*>(page)->ClearTextureNames();
+    SetTrackbar(IDC_TEX_LAYER_SCALE, 3); // with no layer highlighted, written nowhere
     ASSERT_TRUE(QFile::remove(Path("grass.jpg")));
     Command(ID_LOAD_MAP, {Path("valley.mvd")});
     t = Terrain();
@@ -104,6 +107,13 @@ TEST_F(InterchangeTest, SaveWritesThePaintingAndLoadRestoresItOnThePage) {
     EXPECT_EQ(Rows(IDC_TEX_CANDIDATES), "grass.jpg (없음),palette.png");
     EXPECT_EQ(Rows(IDC_TEX_LAYERS), "palette.png,grass.jpg (없음)");
     EXPECT_EQ(Item<CTrackBar>(IDC_TEX_BASE_SCALE)->value(), 12);
+    // The last layer is the one highlighted and painted, and the scale trackbar shows its
+    // scale, so a repaint writes back what it holds.
+    EXPECT_EQ(Item<CListView>(IDC_TEX_LAYERS)->FirstSelected(), 1);
+    EXPECT_EQ(t->selectedLayer, 1);
+    Repaint(Item<CTrackBar>(IDC_TEX_LAYER_SCALE));
+    EXPECT_EQ(Item<CTrackBar>(IDC_TEX_LAYER_SCALE)->value(), 7);
+    EXPECT_EQ(t->splatLayers[1].mappingScale, 7.0f);
     ASSERT_EQ(prompts.messages.size(), 1);
     EXPECT_TRUE(prompts.messages[0].contains(QStringLiteral("grass.jpg")))
         << prompts.messages[0].toStdString();
@@ -156,8 +166,11 @@ TEST_F(InterchangeTest, ImportReplacesTheHeightsOrTheTerrain) {
     for (size_t i = 0; i < heights.size(); ++i)
         ASSERT_NEAR(got[i], heights[i], 192.0f / 65535.0f) << i;
 
-    // Another size makes a new terrain of that size with the current spacing.
+    // Another size makes a new terrain of that size with the current spacing, which takes
+    // the modes the map page shows.
     ASSERT_TRUE(view->NewTerrain(65, 65, 4));
+    DlgItem<QAbstractButton>(frame->tabMenu->mapPage, IDC_MAP_WIRE)->click();
+    DlgItem<QAbstractButton>(frame->tabMenu->mapPage, IDC_MAP_LOWER)->click();
     MakeHeightmap("other.r16", 33, 17, std::vector<float>(33 * 17, 1.0f), {0, 1});
     prompts.values = {{33, 17}, {-5, 20}}; // not square: the size first
     Command(ID_IMPORT_HEIGHTMAP, {Path("other.r16")});
@@ -166,6 +179,8 @@ TEST_F(InterchangeTest, ImportReplacesTheHeightsOrTheTerrain) {
     EXPECT_EQ(Terrain()->info.cellSpacingX, 4.0f);
     EXPECT_EQ(Terrain()->vertices[0].y, 20.0f);
     EXPECT_EQ(GetDlgItemText(frame->tabMenu->mapPage, IDC_MAP_WIDTH), "33");
+    EXPECT_EQ(Terrain()->fillMode, D3DFILL_WIREFRAME);
+    EXPECT_EQ(Terrain()->brushMode, 2);
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 

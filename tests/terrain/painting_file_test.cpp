@@ -1,12 +1,14 @@
 // The painting saved beside the MapVertexData file (.vmsplat) and restored with it.
+#include "safe_file.h"
 #include "splat_file.h"
-#include "terrain_file_io.h"
 #include "terrain_fixture.h"
 
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace {
 
@@ -235,16 +237,24 @@ TEST_F(PaintingFile, RefusedFilesLeaveThePaintingUntouched) {
     fs::create_directory(splat);
     EXPECT_EQ(loaded.terrain.LoadPainting(mvd.c_str()).status, KrTerrain::PaintingLoad::Refused);
     fs::remove(splat);
+    // A named pipe in its place is refused at once (the alarm ends a test that would hang).
+    ASSERT_EQ(::mkfifo(splat.c_str(), 0600), 0);
+    ::alarm(20);
+    const KrTerrain::PaintingLoad pipe = loaded.terrain.LoadPainting(mvd.c_str());
+    ::alarm(0);
+    EXPECT_EQ(pipe.status, KrTerrain::PaintingLoad::Refused);
+    EXPECT_EQ(pipe.error, "일반 파일이 아닙니다");
+    fs::remove(splat);
     EXPECT_EQ(loaded.terrain.LoadPainting(mvd.c_str()).status, KrTerrain::PaintingLoad::NoFile);
     EXPECT_TRUE(State(loaded.terrain) == before);
 }
 
 int gWritesLeft = 0;
-size_t FailingWriter(const void* data, size_t size, size_t count, FILE* file) {
+ssize_t FailingWriter(int fd, const void* data, size_t bytes) {
     if (gWritesLeft-- > 0)
-        return std::fwrite(data, size, count, file);
+        return ::write(fd, data, bytes);
     errno = ENOSPC;
-    return std::fwrite(data, size, count / 2, file);
+    return -1;
 }
 
 TEST_F(PaintingFile, SavesReplaceOrRemoveOnlyWhenTheyCan) {
@@ -255,10 +265,10 @@ TEST_F(PaintingFile, SavesReplaceOrRemoveOnlyWhenTheyCan) {
 
     saved.terrain.splatLayers[0].mappingScale = 9;
     gWritesLeft = 0;
-    SetMapVertexDataWriter(FailingWriter);
+    SetFileWriteFunction(FailingWriter);
     EXPECT_FALSE(saved.terrain.SavePainting(mvd.c_str(), &error));
-    SetMapVertexDataWriter(nullptr);
-    EXPECT_NE(error.find("No space left"), std::string::npos) << error;
+    SetFileWriteFunction(nullptr);
+    EXPECT_NE(error.find("장치에 남은 공간이 없습니다"), std::string::npos) << error;
     EXPECT_EQ(Read(splat), old);
     EXPECT_EQ(size_t(std::distance(fs::directory_iterator(root / "maps"), {})), entries);
 
