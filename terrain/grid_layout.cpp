@@ -2,6 +2,7 @@
 
 #include "d3dx9.h"
 
+#include <cmath>
 #include <cstring>
 
 void LayOutGridRows(const KrTerrainInfo& info, int32_t firstRow, int32_t endRow,
@@ -39,7 +40,10 @@ void AddFace(KrTerrainVertex* vertices, int32_t i0, int32_t i1, int32_t i2) {
     const D3DXVECTOR3 e1 = Position(vertices[i1]) - p0;
     const D3DXVECTOR3 e2 = Position(vertices[i2]) - p0;
     D3DXVECTOR3 f(e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z, e1.x * e2.y - e1.y * e2.x);
-    D3DXVec3Normalize(&f, &f);
+    if (std::isfinite(f.x * f.x + f.y * f.y + f.z * f.z))
+        D3DXVec3Normalize(&f, &f);
+    else
+        f = WideFaceNormal(vertices[i0], vertices[i1], vertices[i2]);
     for (int32_t index : {i0, i1, i2}) {
         vertices[index].nx += f.x;
         vertices[index].ny += f.y;
@@ -48,6 +52,18 @@ void AddFace(KrTerrainVertex* vertices, int32_t i0, int32_t i1, int32_t i2) {
 }
 
 } // namespace
+
+D3DXVECTOR3 WideFaceNormal(const KrTerrainVertex& v0, const KrTerrainVertex& v1,
+                           const KrTerrainVertex& v2) {
+    const double e1x = double(v1.x) - v0.x, e1y = double(v1.y) - v0.y, e1z = double(v1.z) - v0.z;
+    const double e2x = double(v2.x) - v0.x, e2y = double(v2.y) - v0.y, e2z = double(v2.z) - v0.z;
+    const double x = e1y * e2z - e1z * e2y, y = e1z * e2x - e1x * e2z, z = e1x * e2y - e1y * e2x;
+    const double len = std::sqrt(x * x + y * y + z * z);
+    if (!(len > 0.0) || !std::isfinite(len))
+        return D3DXVECTOR3(0.0f, 0.0f, 0.0f);
+    return D3DXVECTOR3(static_cast<float>(x / len), static_cast<float>(y / len),
+                       static_cast<float>(z / len));
+}
 
 // The faces are added cell by cell, rows outer, as the full triangle list names them.
 void ComputeGridNormals(const KrTerrainInfo& info, KrTerrainVertex* vertices) {

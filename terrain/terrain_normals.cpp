@@ -7,6 +7,7 @@
 // go through the SSE unit side by side (its square root and division round exactly as the
 // scalar ones do), and only the range of vertices that changed is copied to the device.
 #include "KrTerrain.h"
+#include "grid_layout.h"
 
 #include <algorithm>
 #include <bit>
@@ -48,20 +49,11 @@ struct Face {
 
 // Positions far beyond any real terrain (heights near the float limit) overflow the edges,
 // the cross product or its length, which would give a face a non-finite normal. Such a
-// face is worked out again in double, where none of these can overflow, and rounded back
-// to a unit normal. Ordinary faces never come here and keep their bits.
+// face is worked out again in double and rounded back to a unit normal. Ordinary faces never
+// come here and keep their bits.
 Face WideFaceNormal(const KrTerrainVertex* vertices, const int32_t* tri) {
-    const KrTerrainVertex& v0 = vertices[tri[0]];
-    const KrTerrainVertex& v1 = vertices[tri[1]];
-    const KrTerrainVertex& v2 = vertices[tri[2]];
-    const double e1x = double(v1.x) - v0.x, e1y = double(v1.y) - v0.y, e1z = double(v1.z) - v0.z;
-    const double e2x = double(v2.x) - v0.x, e2y = double(v2.y) - v0.y, e2z = double(v2.z) - v0.z;
-    const double x = e1y * e2z - e1z * e2y, y = e1z * e2x - e1x * e2z, z = e1x * e2y - e1y * e2x;
-    const double len = std::sqrt(x * x + y * y + z * z);
-    if (!(len > 0.0) || !std::isfinite(len))
-        return Face{0.0f, 0.0f, 0.0f}; // a degenerate face, as in the float pass
-    return Face{static_cast<float>(x / len), static_cast<float>(y / len),
-                static_cast<float>(z / len)};
+    const D3DXVECTOR3 n = ::WideFaceNormal(vertices[tri[0]], vertices[tri[1]], vertices[tri[2]]);
+    return Face{n.x, n.y, n.z};
 }
 
 Face FaceNormal(const KrTerrainVertex* vertices, const int32_t* tri) {

@@ -1,9 +1,12 @@
 // Heightmaps in and out: the formats, the ranges, the orientation and the terrain's import.
 #include "grid_layout.h"
 #include "heightmap.h"
+#include "mvd_file.h"
 #include "terrain_fixture.h"
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <random>
 
@@ -242,6 +245,29 @@ TEST(HeightImport, ReplacingHeightsGivesTheNewSurfacesNormalsAndUploadsThem) {
     EXPECT_FALSE(t.ReplaceHeights(bad.data(), &error));
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(m.Holds(before));
+}
+
+// A RAW 32 file may hold finite heights near the float limit; the import must still give
+// finite normals, so the terrain it makes saves and loads again.
+TEST(HeightImport, HugeFiniteHeightsGiveFiniteNormalsAndTheTerrainSavesAndLoads) {
+    std::vector<float> heights(9 * 9);
+    for (size_t i = 0; i < heights.size(); ++i)
+        heights[i] = i % 3 == 0 ? 3e38f : (i % 2 ? -3e38f : 1e20f);
+    MemoryTerrain same(9, 9);
+    std::string error;
+    ASSERT_TRUE(same.terrain.ReplaceHeights(heights.data(), &error)) << error;
+    // Near-vertical faces may cancel at a vertex (a zero normal), but none is infinite or NaN.
+    for (int i = 0; i < 81; ++i) {
+        const KrTerrainVertex& v = same.terrain.vertices[i];
+        ASSERT_TRUE(std::isfinite(v.nx) && std::isfinite(v.ny) && std::isfinite(v.nz)) << i;
+    }
+    std::string folder = (std::filesystem::temp_directory_path() / "veldmark-huge-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+    const std::string path = folder + "/huge.mvd";
+    ASSERT_TRUE(same.terrain.SaveMapVertexData(path.c_str(), &error)) << error;
+    MapVertexData back;
+    EXPECT_TRUE(ReadMapVertexData(path.c_str(), &back, &error)) << error;
+    std::filesystem::remove_all(folder);
 }
 
 TEST(HeightImport, ANewGridIsLaidOutAsANewTerrainAndFailuresKeepTheOld) {
