@@ -287,6 +287,12 @@ bool ReadRegularFile(const char* path, uint64_t maxBytes, std::vector<uint8_t>* 
     return true;
 }
 
+std::string FileLinkTarget(const std::string& path) {
+    std::string target;
+    int err = 0;
+    return FollowLinks(path, &target, &err) ? target : path;
+}
+
 bool WriteFileAtomically(const char* path, const void* data, size_t bytes, std::string* error) {
     AtomicFileWriter out;
     return out.Open(path, error) && out.Write(data, bytes, error) && out.Commit(error);

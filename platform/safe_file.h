@@ -26,6 +26,10 @@ FILE* OpenRegularFileStream(const char* path, std::string* error);
 bool ReadRegularFile(const char* path, uint64_t maxBytes, std::vector<uint8_t>* out,
                      std::string* error, bool* missing = nullptr);
 
+// The file a path names once the symbolic links of its last part are followed, as
+// AtomicFileWriter replaces it; the path itself where it is no link or cannot be followed.
+std::string FileLinkTarget(const std::string& path);
+
 // Writes a file that appears under its name only once it is complete, replacing the file
 // that was there in one step: a failure, a full disk or a killed process leaves the old
 // file as it was and no visible rubbish.

@@ -1,6 +1,7 @@
 #include "splat_file.h"
 
 #include "KrTerrain.h"
+#include "safe_file.h"
 
 #include <bit>
 #include <cmath>
@@ -215,8 +216,10 @@ bool DecodeSplatFile(const uint8_t* bytes, size_t size, SplatFileData* out, std:
     return true;
 }
 
+// Saves replace the file a link names and keep the link, so the painting goes beside that
+// file, where it is found whichever name the terrain is opened by.
 std::string SplatPathFor(const std::string& mapVertexDataPath) {
-    return fs::path(mapVertexDataPath).replace_extension(".vmsplat").string();
+    return fs::path(FileLinkTarget(mapVertexDataPath)).replace_extension(".vmsplat").string();
 }
 
 namespace {

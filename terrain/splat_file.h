@@ -51,7 +51,8 @@ bool DecodeSplatFile(const uint8_t* bytes, size_t size, SplatFileData* out, std:
 // The most bytes a painting file can take, for reading one whole.
 uint64_t MaxSplatFileBytes();
 
-// NAME.vmsplat for NAME.mvd (any extension is replaced; none is added to).
+// NAME.vmsplat for NAME.mvd (any extension is replaced; none is added to), beside the file
+// the path names once the links of its last part are followed.
 std::string SplatPathFor(const std::string& mapVertexDataPath);
 // A texture's path as stored in a painting file in folder, and back.
 std::string StoredTexturePath(const std::string& texture, const std::string& folder);

@@ -286,6 +286,34 @@ TEST_F(PaintingFile, SavesReplaceOrRemoveOnlyWhenTheyCan) {
     EXPECT_TRUE(fs::exists(mvd));
 }
 
+// A terrain saved through a link is written to the file the link names; its painting goes
+// beside that file and is found whichever of the two names is opened.
+TEST_F(PaintingFile, ThePaintingOfATerrainSavedThroughALinkLiesBesideTheTarget) {
+    const fs::path link = root / "link.mvd";
+    fs::create_symlink(mvd, link);
+    MakePainting(saved.terrain);
+    ASSERT_TRUE(saved.terrain.SaveMapVertexData(link.c_str(), &error)) << error;
+    ASSERT_TRUE(saved.terrain.SavePainting(link.c_str(), &error)) << error;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_TRUE(fs::exists(splat));
+    EXPECT_FALSE(fs::exists(root / "link.vmsplat"));
+
+    for (const std::string& name : {link.string(), mvd}) {
+        MemoryTerrain loaded(9, 9);
+        ASSERT_TRUE(loaded.terrain.LoadMapVertexData(name.c_str(), &error)) << error;
+        const KrTerrain::PaintingLoad result = loaded.terrain.LoadPainting(name.c_str());
+        EXPECT_EQ(result.status, KrTerrain::PaintingLoad::Restored) << name << result.error;
+        EXPECT_TRUE(result.missing.empty()) << name;
+    }
+    // Emptied and saved through the link, the painting beside the target goes.
+    while (!saved.terrain.textures.empty())
+        saved.terrain.RemoveTexture(0);
+    while (!saved.terrain.splatLayers.empty())
+        saved.terrain.RemoveSplatLayer(0);
+    ASSERT_TRUE(saved.terrain.SavePainting(link.c_str(), &error)) << error;
+    EXPECT_FALSE(fs::exists(splat));
+}
+
 TEST(SplatFileFormat, PathsAndLayersOutsideTheirListsAreRefused) {
     SplatFileData data;
     data.texturePaths = {"a.png", "../b/c.jpg", "/abs/d.bmp"};
