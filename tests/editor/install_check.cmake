@@ -1,5 +1,6 @@
 # Installs the build into a fresh prefix and checks what a desktop needs to list the editor
-# and open .mvd files with it. Run by CTest with BUILD and PREFIX set.
+# and open .mvd files with it, and the converter beside it. Run by CTest with BUILD and
+# PREFIX set.
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX}
                 RESULT_VARIABLE result OUTPUT_QUIET)
@@ -7,7 +8,7 @@ if(NOT result EQUAL 0)
     message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
 
-foreach(path bin/veldmark share/icons/hicolor/64x64/apps/veldmark.png
+foreach(path bin/veldmark bin/veldmark-convert share/icons/hicolor/64x64/apps/veldmark.png
              share/icons/hicolor/scalable/apps/veldmark.svg
              share/icons/hicolor/64x64/mimetypes/application-x-veldmark-mvd.png
              share/applications/veldmark.desktop share/mime/packages/veldmark-mvd.xml)
