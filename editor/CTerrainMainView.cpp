@@ -3,6 +3,7 @@
 #include "CGlViewWindow.h"
 #include "CMainFrame.h"
 #include "CPrompts.h"
+#include "CTerrainDocument.h"
 #include "CTerrainMapControl.h"
 #include "CTerrainTabMenu.h"
 #include "CTerrainTextureControl.h"
@@ -220,6 +221,9 @@ void CTerrainMainView::OnLButtonDown() {
     TakeFocus();
     if (!terrain)
         return;
+    // Everything the drag changes, from here to the button's release, is one step.
+    if (CTerrainDocument* document = Document())
+        document->BeginStroke();
     terrain->editing = true;
     terrain->Update();
 }
@@ -229,6 +233,8 @@ void CTerrainMainView::OnLButtonUp() {
         return;
     terrain->editing = false;
     terrain->Update();
+    if (CTerrainDocument* document = Document())
+        document->EndStroke();
 }
 
 void CTerrainMainView::OnRButtonDown() {
@@ -353,7 +359,10 @@ void CTerrainMainView::paintEvent(QPaintEvent*) {
 bool CTerrainMainView::OnCommand(int id) {
     switch (id) {
     case ID_SAVE_MAP:
-        OnSaveMapVertexData();
+        if (CTerrainDocument* document = Document())
+            document->Save(); // to the open file, without a dialog
+        else
+            OnSaveMapVertexData();
         return true;
     case ID_LOAD_MAP:
         OnLoadMapVertexData();
@@ -381,6 +390,7 @@ void CTerrainMainView::OnLoadTexture() {
         std::string error;
         // Only a texture that loaded gets a row: the page's rows index the terrain's list.
         if (terrain->AddTexture(path.toStdWString().c_str(), &error)) {
+            terrain->textures.back()->name = name.toStdString();
             if (page)
                 page->AddTextureName(name);
         } else {
@@ -394,36 +404,61 @@ void CTerrainMainView::OnLoadTexture() {
     }
 }
 
-void CTerrainMainView::OnSaveMapVertexData() {
-    const QString path = Prompts().SaveFile(this, QStringLiteral("저장"),
-                                            QString::fromUtf8(kMapFilter), QStringLiteral("mvd"));
+QString CTerrainMainView::OnSaveMapVertexData(const QString& given, const QString& title) {
+    const QString path =
+        given.isEmpty()
+            ? Prompts().SaveFile(this, title, QString::fromUtf8(kMapFilter), QStringLiteral("mvd"))
+            : given;
     if (path.isEmpty() || !terrain)
-        return;
+        return QString();
     std::string error;
     if (!terrain->SaveMapVertexData(QFile::encodeName(path).constData(), &error)) {
         Prompts().Message(this, QStringLiteral("Do not Create File"),
                           QStringLiteral("Do not Create File\n\n%1\n%2\n\nAn existing file of "
                                          "that name is left as it was.")
                               .arg(FileLabel(path), FromUtf8(error)));
+        return QString();
     }
+    return path;
 }
 
 void CTerrainMainView::OnLoadMapVertexData() {
-    const QStringList paths =
-        Prompts().OpenFiles(this, QStringLiteral("불러오기"), QString::fromUtf8(kMapFilter), false);
-    if (paths.isEmpty() || !terrain)
+    if (CTerrainDocument* document = Document()) {
+        document->Load();
         return;
-    const QString& path = paths.first();
+    }
+    QString path;
+    std::unique_ptr<KrTerrain> loaded = ReadMapVertexData(&path);
+    if (loaded && terrain)
+        terrain->SwapGrid(*loaded);
+    CTerrainTabMenu* tabs = TabMenu();
+    if (tabs && tabs->mapPage)
+        tabs->mapPage->ShowTerrainInfo();
+}
+
+std::unique_ptr<KrTerrain> CTerrainMainView::ReadMapVertexData(QString* chosen) {
+    if (chosen->isEmpty()) {
+        const QStringList paths = Prompts().OpenFiles(this, QStringLiteral("불러오기"),
+                                                      QString::fromUtf8(kMapFilter), false);
+        if (paths.isEmpty())
+            return nullptr;
+        *chosen = paths.first();
+    }
+    if (!terrain)
+        return nullptr;
+    const QString& path = *chosen;
+    // Read beside the terrain, which takes the new grid only once it is complete.
+    auto loaded = std::make_unique<KrTerrain>();
+    loaded->device = terrain->device;
     std::string error;
-    if (!terrain->LoadMapVertexData(QFile::encodeName(path).constData(), &error)) {
+    if (!loaded->LoadMapVertexData(QFile::encodeName(path).constData(), &error)) {
         Prompts().Message(this, QStringLiteral("Do not Load File"),
                           QStringLiteral("Do not Load File\n\n%1\n%2\n\nThe terrain is "
                                          "unchanged.")
                               .arg(FileLabel(path), FromUtf8(error)));
+        return nullptr;
     }
-    CTerrainTabMenu* tabs = TabMenu();
-    if (tabs && tabs->mapPage)
-        tabs->mapPage->ShowTerrainInfo();
+    return loaded;
 }
 
 bool CTerrainMainView::NewTerrain(int width, int depth, int cellSpacing, std::string* error) {
@@ -444,14 +479,18 @@ bool CTerrainMainView::NewTerrain(int width, int depth, int cellSpacing, std::st
             *error = "The device could not hold a terrain of this size.";
         return false;
     }
-    delete terrain;
-    delete pickRay;
-    terrain = fresh;
-    terrain->fillMode = D3DFILL_SOLID;
+    fresh->fillMode = D3DFILL_SOLID;
+    // The pick record is kept: its contents are only read after the next mouse move.
+    fresh->pickRay = pickRay;
+    if (CTerrainDocument* document = Document()) {
+        // The old terrain stays whole in the history, for undo.
+        document->ReplaceTerrain(std::unique_ptr<KrTerrain>(fresh));
+    } else {
+        delete terrain;
+        terrain = fresh;
+    }
     renderer->camera.Reset();
     renderer->UpdateView();
-    pickRay = new KrPickRay();
-    terrain->pickRay = pickRay;
     return true;
 }
 

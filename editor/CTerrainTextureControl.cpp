@@ -1,6 +1,7 @@
 #include "CTerrainTextureControl.h"
 
 #include "CMainFrame.h"
+#include "CTerrainDocument.h"
 #include "CTerrainMainView.h"
 #include "CTerrainTabMenu.h"
 #include "DialogTemplate.h"
@@ -81,6 +82,39 @@ void CTerrainTextureControl::ClearTextureNames() {
     SetDlgItemText(this, IDC_TEX_INDEX, QString());
 }
 
+void CTerrainTextureControl::SyncWithTerrain() {
+    const KrTerrain* terrain = ViewTerrain();
+    CListView* base = DlgItem<CListView>(this, IDC_TEX_BASE_LIST);
+    CListView* candidates = DlgItem<CListView>(this, IDC_TEX_CANDIDATES);
+    CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
+    const auto names = [](const std::vector<KrTextureEntry*>& entries) {
+        QStringList out;
+        for (const KrTextureEntry* entry : entries)
+            out << QString::fromStdString(entry ? entry->name : std::string());
+        return out;
+    };
+    const QStringList textures = terrain ? names(terrain->textures) : QStringList();
+    const QStringList layerNames = terrain ? names(terrain->alphaMaps) : QStringList();
+    const auto fill = [](CListView* list, const QStringList& rows) {
+        QStringList now;
+        for (int i = 0; i < list->count(); ++i)
+            now << list->item(i)->text();
+        if (now == rows)
+            return; // keeps the selection
+        list->clear();
+        list->addItems(rows);
+    };
+    fill(base, textures);
+    fill(candidates, textures);
+    fill(layers, layerNames);
+    if (terrain && Below(terrain->selectedLayer, static_cast<size_t>(layers->count()))) {
+        layers->clearSelection();
+        layers->setCurrentRow(terrain->selectedLayer);
+    }
+    if (base->count() == 0)
+        SetDlgItemText(this, IDC_TEX_INDEX, QString());
+}
+
 void CTerrainTextureControl::OnTrackbarDraw(int id, int position) {
     KrTerrain* terrain = ViewTerrain();
     if (!terrain)
@@ -150,12 +184,16 @@ void CTerrainTextureControl::RegisterCandidate(int row) {
     CListView* candidates = DlgItem<CListView>(this, IDC_TEX_CANDIDATES);
     // Rows of the layer list stand for layers one to one, so a row is added only with
     // its layer: nothing selected, or a texture that never loaded, registers nothing.
-    if (!terrain || row < 0 || row >= candidates->count() || !Below(row, terrain->textures.size()))
+    CTerrainDocument* document = Document();
+    if (!terrain || !document || row < 0 || row >= candidates->count() ||
+        !Below(row, terrain->textures.size()))
         return;
-    if (!terrain->AddSplatLayer(row))
+    if (!document->AddSplatLayer(row))
         return;
+    const QString name = candidates->item(row)->text();
+    terrain->alphaMaps.back()->name = name.toStdString(); // the row's text, for undo
     CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
-    layers->addItem(candidates->item(row)->text());
+    layers->addItem(name);
     const int k = layers->count() - 1;
     if (terrain->alphaMaps.size() > static_cast<size_t>(k))
         terrain->selectedLayer = k;
@@ -171,8 +209,8 @@ void CTerrainTextureControl::OnUnregister() {
     if (row < 0)
         return;
     delete layers->takeItem(row);
-    if (KrTerrain* terrain = ViewTerrain())
-        terrain->RemoveSplatLayer(row);
+    if (CTerrainDocument* document = Document())
+        document->RemoveSplatLayer(row);
 }
 
 void CTerrainTextureControl::OnLayerDoubleClick() {
@@ -191,8 +229,8 @@ void CTerrainTextureControl::OnLayerDoubleClick() {
 void CTerrainTextureControl::OnMoveLayer(int step) {
     CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
     const int row = layers->FirstSelected();
-    KrTerrain* terrain = ViewTerrain();
-    if (row < 0 || !terrain || !terrain->SwapSplatLayers(row, row + step))
+    CTerrainDocument* document = Document();
+    if (row < 0 || !document || !document->SwapSplatLayers(row, row + step))
         return;
     // The rows follow their layers, so each name stays beside the layer it stands for,
     // and the moved row stays selected for the next step.

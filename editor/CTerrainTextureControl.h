@@ -14,6 +14,8 @@ public:
     void AddTextureName(const QString& name);
     // Empties the three lists, for a terrain that holds no textures or layers.
     void ClearTextureNames();
+    // Fills the three lists from the terrain's textures and layers, as after an undo.
+    void SyncWithTerrain();
 
     void OnBaseDoubleClick(int row);
     void OnAddTexture();

@@ -236,6 +236,13 @@ bool KrEditHistory::FileChangedSince(uint64_t stateId) const {
     return false;
 }
 
+bool KrEditHistory::HasStep(uint64_t id) const {
+    for (const auto& step : steps_)
+        if (step->info.id == id)
+            return true;
+    return false;
+}
+
 size_t KrEditHistory::HeldBytes() const {
     size_t bytes = openBytes_;
     for (const auto& step : steps_)

@@ -106,6 +106,7 @@ public:
     // state can no longer be reached).
     bool FileChangedSince(uint64_t stateId) const;
 
+    bool HasStep(uint64_t id) const;
     size_t StepCount() const { return steps_.size(); }
     size_t Position() const { return position_; }
     // Bytes the steps and the open change set hold.
@@ -116,7 +117,7 @@ public:
 
     // Called by the terrain just before it changes something.
     void CaptureVertices(const KrTerrain& t, int32_t first, int32_t last) {
-        if (capturing_)
+        if (capturing_ && !AllCaptured(first, last))
             CaptureVerticesSlow(t, first, last);
     }
     // The normal pass: vertex index is about to take a new normal; before is the old one.
@@ -159,6 +160,24 @@ private:
     void RecountStep(Step& step);
     uint64_t NextId() { return ++lastId_; }
 
+    // Whether the open set holds every vertex of first..last: the common case while a drag
+    // goes over its own ground, kept inline.
+    bool AllCaptured(int32_t first, int32_t last) const {
+        if (first < 0 || last >= gridCount_ || first > last)
+            return false;
+        const uint64_t* bits = openBits_.data();
+        const int32_t firstWord = first >> 6, lastWord = last >> 6;
+        for (int32_t w = firstWord; w <= lastWord; ++w) {
+            uint64_t mask = ~uint64_t(0);
+            if (w == firstWord)
+                mask &= ~uint64_t(0) << (first & 63);
+            if (w == lastWord)
+                mask &= ~uint64_t(0) >> (63 - (last & 63));
+            if ((bits[w] & mask) != mask)
+                return false;
+        }
+        return true;
+    }
     void CaptureVerticesSlow(const KrTerrain& t, int32_t first, int32_t last);
     void CaptureNormalSlow(const KrTerrain& t, int32_t index, float nx, float ny, float nz);
     void CaptureTexelsSlow(const KrTerrain& t, KrTextureEntry* map, int32_t x0, int32_t y0,
