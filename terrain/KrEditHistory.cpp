@@ -1,7 +1,6 @@
 #include "KrEditHistory.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -19,20 +18,6 @@ void SetBit(std::vector<uint64_t>& bits, int32_t i) {
 }
 void ClearBit(std::vector<uint64_t>& bits, int32_t i) {
     bits[static_cast<size_t>(i) >> 6] &= ~(uint64_t(1) << (i & 63));
-}
-
-// Clear bits in first..last, a word at a time: a brush row already captured costs a few
-// word tests.
-int32_t CountClear(const std::vector<uint64_t>& bits, int32_t first, int32_t last) {
-    int32_t count = 0;
-    for (int32_t i = first; i <= last;) {
-        const int32_t bit = i & 63;
-        const int32_t span = std::min(64 - bit, last - i + 1);
-        const uint64_t mask = (span == 64 ? ~uint64_t(0) : (uint64_t(1) << span) - 1) << bit;
-        count += std::popcount(~bits[static_cast<size_t>(i) >> 6] & mask);
-        i += span;
-    }
-    return count;
 }
 
 bool SamePosition(const KrTerrainVertex& a, const KrTerrainVertex& b) {
@@ -734,7 +719,7 @@ bool KrEditHistory::Apply(Step& step, bool undo) {
     const size_t count = t->splatLayers.size();
     if (count != t->alphaMaps.size())
         return false;
-    const auto valid = [count](int32_t i, size_t size) {
+    const auto valid = [](int32_t i, size_t size) {
         return i >= 0 && static_cast<size_t>(i) < size;
     };
     // Add undone and remove redone take the layer out; the other two put it back.
@@ -868,10 +853,9 @@ void KrEditHistory::CaptureVerticesSlow(const KrTerrain& t, int32_t first, int32
     }
     first = std::max(first, 0);
     last = std::min(last, gridCount_ - 1);
-    if (first > last)
-        return;
-    const int32_t fresh = CountClear(openBits_, first, last);
-    if (fresh == 0 || !ReserveVertices(static_cast<size_t>(fresh)))
+    // Room for the whole run: a drag mostly meets a few new vertices a row, and the
+    // vector grows by doubling whatever is asked.
+    if (first > last || !ReserveVertices(static_cast<size_t>(last - first + 1)))
         return;
     for (int32_t i = first; i <= last; ++i) {
         if (TestBit(openBits_, i))
