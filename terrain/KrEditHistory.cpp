@@ -30,17 +30,6 @@ RECT EmptyRect() {
                 std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::min()};
 }
 
-RECT Bounds(const KrTexelPatch& p) {
-    RECT r = EmptyRect();
-    for (const KrTexelRun& run : p.rows) {
-        r.left = std::min<LONG>(r.left, run.x0);
-        r.right = std::max<LONG>(r.right, run.x1 + 1);
-        r.top = std::min<LONG>(r.top, run.y);
-        r.bottom = std::max<LONG>(r.bottom, run.y + 1);
-    }
-    return r;
-}
-
 void Widen(RECT& r, int32_t x0, int32_t x1, int32_t y) {
     r.left = std::min<LONG>(r.left, x0);
     r.right = std::max<LONG>(r.right, x1 + 1);
@@ -48,19 +37,22 @@ void Widen(RECT& r, int32_t x0, int32_t x1, int32_t y) {
     r.bottom = std::max<LONG>(r.bottom, y + 1);
 }
 
-bool IsEmpty(const RECT& r) {
-    return r.left >= r.right || r.top >= r.bottom;
+RECT Bounds(const KrTexelPatch& p) {
+    RECT r = EmptyRect();
+    for (const KrTexelRun& run : p.rows)
+        Widen(r, run.x0, run.x1, run.y);
+    return r;
 }
 
-size_t RunBytes(const KrTexelRun& run) {
-    return run.texels.capacity() * sizeof(uint32_t);
+bool IsEmpty(const RECT& r) {
+    return r.left >= r.right || r.top >= r.bottom;
 }
 
 size_t PatchBytes(const KrTexelPatch& p) {
     size_t bytes = sizeof(KrTexelPatch) + p.rowOf.capacity() * sizeof(int16_t) +
                    p.rows.capacity() * sizeof(KrTexelRun);
     for (const KrTexelRun& run : p.rows)
-        bytes += RunBytes(run);
+        bytes += run.texels.capacity() * sizeof(uint32_t);
     return bytes;
 }
 
