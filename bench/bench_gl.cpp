@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 #include <epoxy/gl.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -43,7 +44,8 @@ KrRenderer* Renderer() {
 }
 
 // Frames of the editor's start pose over a side × side grid with `layers` splatting layers,
-// each painted over a disc under the view so that its pass covers pixels.
+// each painted over a disc under the view so that its pass covers pixels, in the fill mode
+// `fill` (3 solid, 2 wireframe).
 void BM_GlFrame(benchmark::State& state) {
     KrRenderer* r = Renderer();
     if (!r) {
@@ -52,6 +54,7 @@ void BM_GlFrame(benchmark::State& state) {
     }
     const int side = static_cast<int>(state.range(0));
     const int layers = static_cast<int>(state.range(1));
+    const int fill = static_cast<int>(state.range(2));
     IDirect3DDevice9* device = r->device;
     r->camera.Reset();
     r->UpdateView();
@@ -80,6 +83,10 @@ void BM_GlFrame(benchmark::State& state) {
     }
     if (layers > 0)
         terrain.baseTexture = 0;
+    terrain.fillMode = fill;
+
+    auto* gl = dynamic_cast<GlDevice*>(device);
+    const uint64_t uploadedBefore = gl->Stats().indexBytesUploaded;
 
     for (auto _ : state) {
         terrain.Update();
@@ -92,13 +99,17 @@ void BM_GlFrame(benchmark::State& state) {
         glFinish();
     }
     state.counters["triangles"] = terrain.visibleTriangleCount;
+    // What a frame sent of the index buffer, against what its draws read.
+    state.counters["index_B"] = double(gl->Stats().indexBytesUploaded - uploadedBefore) /
+                                double(std::max<int64_t>(state.iterations(), 1));
+    state.counters["drawn_B"] = double(terrain.visibleTriangleCount) * 12;
     state.counters["fps"] =
         benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 BENCHMARK(BM_GlFrame)
-    ->ArgsProduct({{129, 257}, {0, 4}})
-    ->ArgNames({"side", "layers"})
+    ->ArgsProduct({{129, 257, 513}, {0, 4}, {3, 2}})
+    ->ArgNames({"side", "layers", "fill"})
     ->Unit(benchmark::kMillisecond)
     ->MinTime(1.0)
     ->UseRealTime();

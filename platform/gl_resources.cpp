@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 bool GlLink::MakeCurrent() {
     if (!alive || !surface || !surface->MakeCurrent())
@@ -65,6 +66,8 @@ template <class Interface, class Desc> HRESULT GlBuffer<Interface, Desc>::Unlock
     glBufferSubData(GL_COPY_WRITE_BUFFER, lockOffset_, lockSize_, data_.data() + lockOffset_);
     glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
     link_->stats.bufferBytesUploaded += lockSize_;
+    if constexpr (std::is_same_v<Interface, IDirect3DIndexBuffer9>)
+        link_->stats.indexBytesUploaded += lockSize_;
     return D3D_OK;
 }
 

@@ -11,7 +11,8 @@
 
 // Byte counts of what unlocks sent to OpenGL, for tests and benchmarks.
 struct GlDeviceStats {
-    uint64_t bufferBytesUploaded = 0;
+    uint64_t bufferBytesUploaded = 0; // vertex and index buffers
+    uint64_t indexBytesUploaded = 0;  // of which index buffers
     uint64_t textureBytesUploaded = 0;
     uint64_t draws = 0;
 };
