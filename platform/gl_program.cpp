@@ -587,35 +587,37 @@ int GlProgram::Send(const GlUniforms& uniforms) {
 
 GlProgram* GlProgramCache::Get(const GlProgramKey& key, std::string* error) {
     ++clock_;
-    if (last_ && last_->Key() == key) {
-        last_->lastUse = clock_;
-        return last_;
+    if (last_ < entries_.size() && entries_[last_].key == key) {
+        entries_[last_].lastUse = clock_;
+        return entries_[last_].program.get();
     }
-    for (auto& p : programs_)
-        if (p->Key() == key) {
-            p->lastUse = clock_;
-            return last_ = p.get();
+    for (size_t i = 0; i < entries_.size(); ++i)
+        if (entries_[i].key == key) {
+            entries_[i].lastUse = clock_;
+            last_ = i;
+            return entries_[i].program.get();
         }
-    std::unique_ptr<GlProgram> built = GlProgram::Build(key, error);
-    if (!built)
-        return nullptr;
+    Entry entry{key, GlProgram::Build(key, error), clock_};
     ++builds_;
-    built->lastUse = clock_;
-    if (programs_.size() >= kCapacity) {
+    if (entries_.size() < capacity_) {
+        last_ = entries_.size();
+        entries_.push_back(std::move(entry));
+    } else {
         auto oldest =
-            std::min_element(programs_.begin(), programs_.end(),
-                             [](const auto& a, const auto& b) { return a->lastUse < b->lastUse; });
-        glDeleteProgram((*oldest)->Name());
-        *oldest = std::move(built);
-        return last_ = oldest->get();
+            std::min_element(entries_.begin(), entries_.end(),
+                             [](const Entry& a, const Entry& b) { return a.lastUse < b.lastUse; });
+        if (oldest->program)
+            glDeleteProgram(oldest->program->Name());
+        *oldest = std::move(entry);
+        last_ = static_cast<size_t>(oldest - entries_.begin());
     }
-    programs_.push_back(std::move(built));
-    return last_ = programs_.back().get();
+    return entries_[last_].program.get();
 }
 
 void GlProgramCache::Destroy() {
-    for (auto& p : programs_)
-        glDeleteProgram(p->Name());
-    programs_.clear();
-    last_ = nullptr;
+    for (Entry& e : entries_)
+        if (e.program)
+            glDeleteProgram(e.program->Name());
+    entries_.clear();
+    last_ = 0;
 }

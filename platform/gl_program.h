@@ -80,8 +80,6 @@ public:
     int Send(const GlUniforms& uniforms);
     void Forget() { sentAny_ = false; }
 
-    uint64_t lastUse = 0;
-
 private:
     enum class Kind : uint8_t { Mat4, Mat3, Vec3, Vec4, Float };
     struct Slot {
@@ -99,22 +97,30 @@ private:
     bool sentAny_ = false;
 };
 
-// The programs built so far, at most kCapacity of them; the one used longest ago makes room.
+// The programs built so far, at most a capacity of them; the one used longest ago makes room.
+// A combination that cannot be built is remembered as such, so it is not tried every draw.
 class GlProgramCache {
 public:
     static constexpr size_t kCapacity = 32;
+    explicit GlProgramCache(size_t capacity = kCapacity) : capacity_(capacity) {}
 
     // The program for the key, built on first use; null when it cannot be built (*error
-    // says why). Call with the context current.
+    // says why the first time). Call with the context current.
     GlProgram* Get(const GlProgramKey& key, std::string* error);
     // Deletes every program; call with the context current.
     void Destroy();
-    size_t Size() const { return programs_.size(); }
+    size_t Size() const { return entries_.size(); }
     uint64_t Builds() const { return builds_; }
 
 private:
-    std::vector<std::unique_ptr<GlProgram>> programs_;
-    GlProgram* last_ = nullptr;
+    struct Entry {
+        GlProgramKey key;
+        std::unique_ptr<GlProgram> program; // null: the build failed
+        uint64_t lastUse;
+    };
+    size_t capacity_;
+    std::vector<Entry> entries_;
+    size_t last_ = 0;
     uint64_t clock_ = 0;
     uint64_t builds_ = 0;
 };
