@@ -12,9 +12,18 @@
 #include <memory>
 #include <string>
 
+#include <sys/resource.h>
+
 namespace {
 
 constexpr D3DCOLOR kSky = 0xFF0000FFu;
+
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec * 1e-6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 const wchar_t* const kLayerImages[] = {
     VELDMARK_SOURCE_DIR L"/tests/data/images/grass.jpg",
@@ -88,6 +97,7 @@ void BM_GlFrame(benchmark::State& state) {
     auto* gl = dynamic_cast<GlDevice*>(device);
     const uint64_t uploadedBefore = gl->Stats().indexBytesUploaded;
 
+    const double cpuBefore = ProcessCpuSeconds();
     for (auto _ : state) {
         terrain.Update();
         device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kSky, 1.0f, 0);
@@ -98,10 +108,15 @@ void BM_GlFrame(benchmark::State& state) {
         device->Present(nullptr, nullptr, nullptr, nullptr);
         glFinish();
     }
+    const double frames = double(std::max<int64_t>(state.iterations(), 1));
+    // All threads, llvmpipe's included: the work a frame costs, whatever else runs here.
+    state.counters["cpu_ms"] = (ProcessCpuSeconds() - cpuBefore) * 1000 / frames;
     state.counters["triangles"] = terrain.visibleTriangleCount;
+    // The GL device's buffers (system copies and GL storage) per terrain vertex.
+    state.counters["buffer_B/vertex"] =
+        double(gl->Stats().bufferBytesHeld) / double(terrain.info.numVertices);
     // What a frame sent of the index buffer, against what its draws read.
-    state.counters["index_B"] = double(gl->Stats().indexBytesUploaded - uploadedBefore) /
-                                double(std::max<int64_t>(state.iterations(), 1));
+    state.counters["index_B"] = double(gl->Stats().indexBytesUploaded - uploadedBefore) / frames;
     state.counters["drawn_B"] = double(terrain.visibleTriangleCount) * 12;
     state.counters["fps"] =
         benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
