@@ -650,7 +650,10 @@ bool GlDevice::ApplyProgram(const D3DVIEWPORT9& vp) {
     if (!reference_) {
         DescribeDraw(s, s.fvf, &key_, &uniforms_);
         std::string error;
+        const uint64_t builds = programs_.Builds();
         program = programs_.Get(key_, &error);
+        if (programs_.Builds() != builds) // building binds the new program, or may reuse a name
+            applied_.program = kUnknown;
     }
     if (!program) {
         // The reference program draws what no program of its own could be built for.

@@ -29,9 +29,11 @@ uint8_t CanonicalOp(DWORD op) {
     }
 }
 
-uint8_t CanonicalArg(DWORD arg) {
+// A stage without a texture reads opaque white, exactly what sampling a white texel gives.
+uint8_t CanonicalArg(DWORD arg, bool textured) {
     DWORD source = arg & 15;
-    if (source != kDiffuse && source != kCurrent && source != kTexture && source != kSpecular)
+    if ((source != kDiffuse && source != kCurrent && source != kTexture && source != kSpecular) ||
+        (source == kTexture && !textured))
         source = kWhite;
     return static_cast<uint8_t>(source | (arg & (kComplement | kReplicate)));
 }
@@ -329,16 +331,17 @@ void DescribeDraw(const DeviceState& s, DWORD fvf, GlProgramKey* key, GlUniforms
         if (colourOp == D3DTOP_DISABLE) // a disabled stage ends the cascade
             break;
         k.stages = static_cast<uint8_t>(st + 1);
+        const bool textured = s.textures[st] != nullptr;
         k.colourOp[st] = colourOp;
         k.alphaOp[st] = CanonicalOp(s.Tss(st, D3DTSS_ALPHAOP));
         if (UsesArg1(colourOp))
-            k.colourArg[st][0] = CanonicalArg(s.Tss(st, D3DTSS_COLORARG1));
+            k.colourArg[st][0] = CanonicalArg(s.Tss(st, D3DTSS_COLORARG1), textured);
         if (UsesArg2(colourOp))
-            k.colourArg[st][1] = CanonicalArg(s.Tss(st, D3DTSS_COLORARG2));
+            k.colourArg[st][1] = CanonicalArg(s.Tss(st, D3DTSS_COLORARG2), textured);
         if (UsesArg1(k.alphaOp[st]))
-            k.alphaArg[st][0] = CanonicalArg(s.Tss(st, D3DTSS_ALPHAARG1));
+            k.alphaArg[st][0] = CanonicalArg(s.Tss(st, D3DTSS_ALPHAARG1), textured);
         if (UsesArg2(k.alphaOp[st]))
-            k.alphaArg[st][1] = CanonicalArg(s.Tss(st, D3DTSS_ALPHAARG2));
+            k.alphaArg[st][1] = CanonicalArg(s.Tss(st, D3DTSS_ALPHAARG2), textured);
         const uint8_t args[4] = {k.colourArg[st][0], k.colourArg[st][1], k.alphaArg[st][0],
                                  k.alphaArg[st][1]};
         const bool used[4] = {UsesArg1(colourOp), UsesArg2(colourOp), UsesArg1(k.alphaOp[st]),

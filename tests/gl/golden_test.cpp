@@ -320,6 +320,18 @@ TEST_F(GlGoldenTest, StatesTheTerrainNeverSetsMatchTheReferencePipeline) {
             func == D3DCMP_NEVER))
             << "alpha function " << func;
     }
+    // Stages without textures read white.
+    device->SetRenderState(D3DRS_ALPHATESTENABLE, FALSE);
+    stage(0, {D3DTOP_MODULATE, D3DTA_TEXTURE | kComplement, D3DTA_DIFFUSE, D3DTOP_MODULATE,
+              D3DTA_TEXTURE | kReplicate, D3DTA_DIFFUSE});
+    stage(1, {D3DTOP_ADD, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_SELECTARG2, D3DTA_TEXTURE,
+              D3DTA_CURRENT});
+    device->SetTexture(0, nullptr);
+    device->SetTexture(1, nullptr);
+    EXPECT_TRUE(Same([&] {
+        Frame();
+        device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, UINT(vertices.size() / 3));
+    }));
 }
 
 } // namespace
