@@ -96,6 +96,7 @@ void BM_GlFrame(benchmark::State& state) {
 
     auto* gl = dynamic_cast<GlDevice*>(device);
     const uint64_t uploadedBefore = gl->Stats().indexBytesUploaded;
+    const uint64_t callsBefore = gl->Stats().stateCalls;
 
     const double cpuBefore = ProcessCpuSeconds();
     for (auto _ : state) {
@@ -113,6 +114,7 @@ void BM_GlFrame(benchmark::State& state) {
     state.counters["cpu_ms"] = (ProcessCpuSeconds() - cpuBefore) * 1000 / frames;
     state.counters["triangles"] = terrain.visibleTriangleCount;
     // The GL device's buffers (system copies and GL storage) per terrain vertex.
+    state.counters["state_calls"] = double(gl->Stats().stateCalls - callsBefore) / frames;
     state.counters["buffer_B/vertex"] =
         double(gl->Stats().bufferBytesHeld) / double(terrain.info.numVertices);
     // What a frame sent of the index buffer, against what its draws read.

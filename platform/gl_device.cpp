@@ -660,8 +660,8 @@ bool GlDevice::ApplyProgram(const D3DVIEWPORT9& vp) {
         referenceProgram_->Apply(s, s.fvf);
         s.transforms[D3DTS_PROJECTION] = projection;
         applied_.program = referenceProgram_->Name();
-        link_->stats.stateCalls += 35;
-        link_->stats.uniformCalls += 34;
+        link_->stats.stateCalls += 33; // the program and all its uniforms
+        link_->stats.uniformCalls += 32;
         return false;
     }
     s.transforms[D3DTS_PROJECTION] = projection;
