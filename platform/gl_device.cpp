@@ -562,12 +562,14 @@ void GlDevice::ApplyFixedState(const D3DVIEWPORT9& vp) {
         if (cull == D3DCULL_NONE) {
             glDisable(GL_CULL_FACE);
         } else {
-            if (a.cull == D3DCULL_NONE || a.cull == kUnknown)
+            if (a.cull == D3DCULL_NONE || a.cull == kUnknown) {
                 glEnable(GL_CULL_FACE);
+                ++calls;
+            }
             glFrontFace(cull == D3DCULL_CW ? GL_CCW : GL_CW);
         }
         a.cull = cull;
-        calls += 2;
+        ++calls;
     }
     DWORD fill = state.Rs(D3DRS_FILLMODE);
     if (fill != D3DFILL_POINT && fill != D3DFILL_WIREFRAME)
@@ -640,7 +642,7 @@ void GlDevice::ApplyFixedState(const D3DVIEWPORT9& vp) {
     }
 }
 
-bool GlDevice::ApplyProgram(const D3DVIEWPORT9& vp) {
+void GlDevice::ApplyProgram(const D3DVIEWPORT9& vp) {
     // The projection carries the half-pixel shift; the state itself keeps the caller's.
     DeviceState& s = state;
     const D3DMATRIX projection = s.transforms[D3DTS_PROJECTION];
@@ -656,13 +658,15 @@ bool GlDevice::ApplyProgram(const D3DVIEWPORT9& vp) {
             applied_.program = kUnknown;
     }
     if (!program) {
-        // The reference program draws what no program of its own could be built for.
+        // The reference program draws what no program of its own could be built for. It
+        // samples both stages.
+        key_.sampled = 3;
         referenceProgram_->Apply(s, s.fvf);
         s.transforms[D3DTS_PROJECTION] = projection;
         applied_.program = referenceProgram_->Name();
         link_->stats.stateCalls += 33; // the program and all its uniforms
         link_->stats.uniformCalls += 32;
-        return false;
+        return;
     }
     s.transforms[D3DTS_PROJECTION] = projection;
     if (program->Name() != applied_.program) {
@@ -673,13 +677,12 @@ bool GlDevice::ApplyProgram(const D3DVIEWPORT9& vp) {
     const int sent = program->Send(uniforms_);
     link_->stats.stateCalls += sent;
     link_->stats.uniformCalls += sent;
-    return true;
 }
 
 void GlDevice::ApplyTextures() {
     for (DWORD stage = 0; stage < 2; ++stage) {
         // A stage the program does not read keeps whatever is bound.
-        if (!reference_ && !(key_.sampled & (1u << stage)))
+        if (!(key_.sampled & (1u << stage)))
             continue;
         auto* texture = static_cast<GlTexture*>(state.textures[stage]);
         const unsigned name = texture ? texture->Name() : white_;

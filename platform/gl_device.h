@@ -84,7 +84,7 @@ private:
     // Sets the GL pipeline from the device state for a draw; false when nothing can be drawn.
     bool PrepareDraw();
     void ApplyFixedState(const D3DVIEWPORT9& vp);
-    bool ApplyProgram(const D3DVIEWPORT9& vp);
+    void ApplyProgram(const D3DVIEWPORT9& vp);
     void ApplyTextures();
     void ApplySampler(DWORD stage);
     void ApplyVertexLayout(unsigned buffer);
