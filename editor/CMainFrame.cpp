@@ -22,9 +22,10 @@
 #include <QSplitter>
 #include <QStatusBar>
 
+#include <algorithm>
+
 namespace {
 constexpr int kViewWidth = 1024;
-constexpr int kTabMenuWidth = 100;
 constexpr int kPaneHeight = 768;
 
 // X11 key-event modifier bits of the lock keys.
@@ -216,19 +217,24 @@ void CMainFrame::CreateSplitter() {
     OnDocumentChanged();
 
     tabMenu = new CTerrainTabMenu(splitter);
-    tabMenu->resize(kTabMenuWidth, kPaneHeight);
     splitter->addWidget(tabMenu);
+    // A wider window widens the view; the pane keeps its width.
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 0);
-    splitter->setSizes({kViewWidth, kTabMenuWidth});
 
-    // Size the frame so that the panes start at their sizes, within the screen.
-    QSize want(kViewWidth + kTabMenuWidth + splitter->handleWidth(),
+    // The view starts 1024 wide and the pane wide enough for the whole map page; a screen
+    // too small for both narrows the view, not the pane.
+    const int paneWidth = tabMenu->WidthToShowForm(kPaneHeight);
+    const int handle = splitter->handleWidth();
+    QSize want(kViewWidth + handle + paneWidth,
                kPaneHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
     if (QScreen* screen = QGuiApplication::primaryScreen())
         want = want.boundedTo(screen->availableGeometry().size() - QSize(16, 48));
     resize(want);
-    splitter->setSizes({kViewWidth, kTabMenuWidth});
+    const int viewWidth = std::max(want.width() - handle - paneWidth, view->minimumWidth());
+    view->resize(viewWidth, kPaneHeight);
+    tabMenu->resize(paneWidth, kPaneHeight);
+    splitter->setSizes({viewWidth, paneWidth});
 }
 
 void CMainFrame::OnDocumentChanged() {
@@ -244,8 +250,10 @@ void CMainFrame::OnDocumentChanged() {
 void CMainFrame::RefreshPages() {
     if (!tabMenu)
         return;
+    // The terrain may be another object or grid now: it takes the map page's brush, fill
+    // mode and trackbars, as the page shows what is in effect.
     if (tabMenu->mapPage)
-        tabMenu->mapPage->ShowTerrainInfo();
+        tabMenu->mapPage->TerrainReplaced();
     if (tabMenu->texturePage)
         tabMenu->texturePage->SyncWithTerrain();
 }

@@ -55,7 +55,7 @@ public:
     void OnKeyUp(int key);
     void OnLButtonDown();
     void OnLButtonUp();
-    void OnRButtonDown();
+    void OnRButtonDown(QPoint screen); // where the button went down, on the screen
     void OnRButtonUp();
     void OnMouseMove(QPoint client);
     // Whether the camera key (a Qt key code) is held, from the key-state table.
@@ -93,6 +93,7 @@ private:
     void ShowNoGlNotice(const QString& reason);
     QWidget* container_ = nullptr;
     std::set<int> heldKeys_;
+    QPoint lookFrom_; // screen point the next mouse-look turn is measured from
     bool captured_ = false;
     bool destroyed_ = false;
 };

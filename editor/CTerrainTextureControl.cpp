@@ -9,6 +9,8 @@
 
 #include <QAbstractButton>
 
+#include <algorithm>
+
 using namespace res;
 
 namespace {
@@ -40,8 +42,13 @@ CTerrainTextureControl::CTerrainTextureControl(QWidget* parent) : QWidget(parent
             &CTerrainTextureControl::OnBaseDoubleClick);
     connect(DlgItem<CListView>(this, IDC_TEX_CANDIDATES), &CListView::rowDoubleClicked, this,
             &CTerrainTextureControl::RegisterCandidate);
-    connect(DlgItem<CListView>(this, IDC_TEX_LAYERS), &CListView::rowDoubleClicked, this,
-            [this](int) { OnLayerDoubleClick(); });
+    CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
+    connect(layers, &CListView::rowDoubleClicked, this, [this](int) { OnLayerDoubleClick(); });
+    // The highlighted layer is the one painted: one row at most, and the terrain's
+    // selected layer follows it.
+    layers->setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(layers, &QListWidget::itemSelectionChanged, this,
+            &CTerrainTextureControl::OnLayerSelectionChanged);
     const auto button = [this](int id, auto handler) {
         connect(DlgItem<QAbstractButton>(this, id), &QAbstractButton::clicked, this, handler);
     };
@@ -84,6 +91,9 @@ void CTerrainTextureControl::ClearTextureNames() {
 
 void CTerrainTextureControl::SyncWithTerrain() {
     const KrTerrain* terrain = ViewTerrain();
+    // Read first: the layer list's selection changes as it is refilled, and the terrain's
+    // painted layer follows it.
+    const int selected = terrain ? terrain->selectedLayer : -1;
     CListView* base = DlgItem<CListView>(this, IDC_TEX_BASE_LIST);
     CListView* candidates = DlgItem<CListView>(this, IDC_TEX_CANDIDATES);
     CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
@@ -107,10 +117,8 @@ void CTerrainTextureControl::SyncWithTerrain() {
     fill(base, textures);
     fill(candidates, textures);
     fill(layers, layerNames);
-    if (terrain && Below(terrain->selectedLayer, static_cast<size_t>(layers->count()))) {
-        layers->clearSelection();
-        layers->setCurrentRow(terrain->selectedLayer);
-    }
+    // The highlighted row is the layer painted, or none is highlighted.
+    SelectLayerRow(Below(selected, static_cast<size_t>(layers->count())) ? selected : -1);
     if (base->count() == 0)
         SetDlgItemText(this, IDC_TEX_INDEX, QString());
 }
@@ -197,6 +205,7 @@ void CTerrainTextureControl::RegisterCandidate(int row) {
     const int k = layers->count() - 1;
     if (terrain->alphaMaps.size() > static_cast<size_t>(k))
         terrain->selectedLayer = k;
+    SelectLayerRow(k);
 }
 
 void CTerrainTextureControl::OnRegister() {
@@ -208,9 +217,38 @@ void CTerrainTextureControl::OnUnregister() {
     const int row = layers->FirstSelected();
     if (row < 0)
         return;
-    delete layers->takeItem(row);
+    // The step keeps the layer painted until now, so the row goes only after it is made:
+    // taking the row changes the selection.
     if (CTerrainDocument* document = Document())
         document->RemoveSplatLayer(row);
+    delete layers->takeItem(row);
+    // The row that took its place, or the new last one, becomes the layer painted.
+    SelectLayerRow(std::min(row, layers->count() - 1));
+}
+
+void CTerrainTextureControl::SelectLayerRow(int row) {
+    CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
+    QListWidgetItem* item = row >= 0 ? layers->item(row) : nullptr;
+    layers->setCurrentItem(item, QItemSelectionModel::ClearAndSelect);
+    if (!item)
+        layers->clearSelection();
+    OnLayerSelectionChanged();
+}
+
+void CTerrainTextureControl::OnLayerSelectionChanged() {
+    KrTerrain* terrain = ViewTerrain();
+    if (!terrain)
+        return;
+    const int row = DlgItem<CListView>(this, IDC_TEX_LAYERS)->FirstSelected();
+    const bool layer =
+        Below(row, terrain->alphaMaps.size()) && Below(row, terrain->splatLayers.size());
+    terrain->selectedLayer = layer ? row : -1;
+    // The scale trackbar writes the selected layer on every repaint, so it must show that
+    // layer's scale before it paints again.
+    if (layer)
+        DlgItem<CTrackBar>(this, IDC_TEX_LAYER_SCALE)
+            ->setValue(
+                static_cast<int>(terrain->splatLayers[static_cast<size_t>(row)].mappingScale));
 }
 
 void CTerrainTextureControl::OnLayerDoubleClick() {
@@ -233,12 +271,10 @@ void CTerrainTextureControl::OnMoveLayer(int step) {
     if (row < 0 || !document || !document->SwapSplatLayers(row, row + step))
         return;
     // The rows follow their layers, so each name stays beside the layer it stands for,
-    // and the moved row stays selected for the next step.
+    // and the moved row stays selected, and painted, for the next step.
     QListWidgetItem* moved = layers->takeItem(row);
     layers->insertItem(row + step, moved);
-    layers->clearSelection();
-    layers->setCurrentItem(moved);
-    moved->setSelected(true);
+    SelectLayerRow(row + step);
 }
 
 void CTerrainTextureControl::OnPaintMode(int mode) {

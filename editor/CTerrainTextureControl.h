@@ -30,5 +30,8 @@ public:
 
 private:
     void OnInitDialog();
+    // Highlights a row of the layer list (none for -1), which makes it the layer painted.
+    void SelectLayerRow(int row);
+    void OnLayerSelectionChanged();
     void OnTrackbarDraw(int id, int position);
 };

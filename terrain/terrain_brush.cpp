@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 
@@ -56,7 +57,11 @@ void KrTerrain::ApplyHeightBrush() {
             bool changed = false;
             for (int32_t column = c0; column <= c1; ++column) {
                 const float before = line[column].y;
-                const float after = flat ? 0.0f : before + step;
+                float after = flat ? 0.0f : before + step;
+                // No stroke drives a height to infinity: the normals and the saved file
+                // need finite positions.
+                if (!std::isfinite(after))
+                    after = std::isnan(after) ? before : std::copysign(FLT_MAX, after);
                 if (!changed && std::bit_cast<uint32_t>(before) != std::bit_cast<uint32_t>(after)) {
                     changed = true;
                     // The rest of the row, before any of it is written.

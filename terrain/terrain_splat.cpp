@@ -30,14 +30,14 @@ constexpr uint32_t Coverage(uint32_t a) {
 bool KrTerrain::AddTexture(const wchar_t* path, std::string* error) {
     if (!device || !path) {
         if (error)
-            *error = device ? "no file given" : "no device to load the texture on";
+            *error = device ? "파일 이름이 없습니다" : "텍스처를 올릴 장치가 없습니다";
         return false;
     }
     auto* entry = new KrTextureEntry();
     if (FAILED(D3DXCreateTextureFromFileW(device, path, &entry->texture)) || !entry->texture) {
         if (error) {
             const char* reason = D3DXGetLastTextureError();
-            *error = reason && *reason ? reason : "the image could not be loaded";
+            *error = reason && *reason ? reason : "이미지를 불러오지 못했습니다";
         }
         DeleteEntry(entry);
         return false;
