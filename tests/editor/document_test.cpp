@@ -13,6 +13,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <filesystem>
+
+#include <sys/stat.h>
+
 using namespace res;
 using Answer = CPrompts::SaveAnswer;
 
@@ -168,7 +172,11 @@ TEST_F(DocumentTest, TheQuestionBeforeChangesAreLost) {
     prompts.answers = {{dir.filePath(QStringLiteral("no/such/dir/x.mvd"))}};
     frame->OnCmdMsg(ID_APP_EXIT);
     EXPECT_TRUE(frame->isVisible());
-    EXPECT_EQ(prompts.messages.size(), 1);
+    ASSERT_EQ(prompts.messages.size(), 1);
+    const QStringList lines = prompts.messages[0].split(u'\n');
+    EXPECT_EQ(lines[0], QStringLiteral("Do not Create File | Do not Create File"));
+    EXPECT_TRUE(lines.value(1).endsWith(QStringLiteral("그런 파일이나 폴더가 없습니다")))
+        << prompts.messages[0].toStdString();
     EXPECT_TRUE(Doc().IsModified());
 
     // "저장" saves first, then the load goes on; "저장 안 함" goes on without saving.
@@ -261,4 +269,181 @@ TEST_F(DocumentTest, FileFromTheCommandLine) {
     EXPECT_EQ(Text(IDC_MAP_DEPTH), "17");
     EXPECT_EQ(frame->windowTitle(), FileTitle());
     EXPECT_FALSE(Doc().CanUndo()) << "the file is where the history starts";
+}
+
+// A terrain that comes back by undo or redo, whole or as a grid, takes the brush, fill mode
+// and trackbars the map page shows, even where the terrain it replaces had strayed from them.
+TEST_F(DocumentTest, TerrainsThatComeBackTakeTheModesThePageShows) {
+    const auto expectPage = [&](int brush, int fill) {
+        QTest::qWait(50); // the trackbars write on their repaint
+        EXPECT_EQ(Terrain()->brushMode, brush);
+        EXPECT_EQ(Terrain()->fillMode, fill);
+        EXPECT_FLOAT_EQ(Terrain()->strength, 0.3f);
+    };
+    const auto stray = [&] {
+        Terrain()->brushMode = 0;
+        Terrain()->fillMode = D3DFILL_SOLID;
+        Terrain()->strength = 0.05f;
+    };
+    KrTerrain* const first = Terrain();
+    Click(IDC_MAP_RAISE);
+    Click(IDC_MAP_WIRE);
+    SetTrackbar(IDC_MAP_STRENGTH_SLIDER, 30);
+    ASSERT_TRUE(view->NewTerrain(33, 33, 10));
+    expectPage(1, D3DFILL_WIREFRAME);
+
+    Click(IDC_MAP_LOWER);
+    Click(IDC_MAP_POINT);
+    stray();
+    frame->OnCmdMsg(ID_EDIT_UNDO);
+    ASSERT_EQ(Terrain(), first);
+    expectPage(2, D3DFILL_POINT);
+    stray();
+    frame->OnCmdMsg(ID_EDIT_REDO);
+    ASSERT_NE(Terrain(), first);
+    expectPage(2, D3DFILL_POINT);
+
+    // A load replaces the grid in the same object; its undo and redo do too.
+    KrTerrain small;
+    small.device = Terrain()->device;
+    ASSERT_TRUE(small.Create(17, 9, 5));
+    ASSERT_TRUE(small.SaveMapVertexData(QFile::encodeName(path).constData()));
+    Click(IDC_MAP_FLAT);
+    stray();
+    prompts.answers = {{path}};
+    frame->OnCmdMsg(ID_LOAD_MAP);
+    ASSERT_EQ(Terrain()->info.vertsPerRow, 17);
+    expectPage(3, D3DFILL_POINT);
+    Click(IDC_MAP_SOLID);
+    for (int id : {ID_EDIT_UNDO, ID_EDIT_REDO}) {
+        stray();
+        frame->OnCmdMsg(id);
+        expectPage(3, D3DFILL_SOLID);
+    }
+    EXPECT_EQ(Text(IDC_MAP_DEPTH), "9");
+    EXPECT_TRUE(prompts.messages.isEmpty()) << prompts.messages.join('\n').toStdString();
+}
+
+// After any undo or redo of a layer change or of a new terrain, the highlighted row of
+// "선택된 텍스쳐" is the layer painted, and it is the layer that was painted in that state.
+TEST_F(DocumentTest, UndoneLayerChangesHighlightTheLayerPainted) {
+    SelectTab(1);
+    page = tabs->Page(1);
+    prompts.answers = {{QStringLiteral(VELDMARK_TEST_DATA "/images/grass.jpg"),
+                        QStringLiteral(VELDMARK_TEST_DATA "/images/palette.png")}};
+    frame->OnCmdMsg(ID_LOAD_TEXTURE);
+    CListView* candidates = Item<CListView>(IDC_TEX_CANDIDATES);
+    CListView* layers = Item<CListView>(IDC_TEX_LAYERS);
+    for (int row : {0, 1, 0}) {
+        candidates->setCurrentRow(row);
+        Click(IDC_TEX_REGISTER);
+    }
+    ASSERT_EQ(Terrain()->alphaMaps.size(), 3u);
+    const std::vector<KrTextureEntry*> maps = Terrain()->alphaMaps;
+    // The map painted, through the terrain and through the page.
+    const auto painted = [&]() -> KrTextureEntry* {
+        const int row = layers->FirstSelected();
+        EXPECT_EQ(row, Terrain()->selectedLayer);
+        EXPECT_EQ(layers->count(), int(Terrain()->alphaMaps.size()));
+        return row >= 0 && size_t(row) < Terrain()->alphaMaps.size()
+                   ? Terrain()->alphaMaps[size_t(row)]
+                   : nullptr;
+    };
+    const auto step = [&](int id) {
+        frame->OnCmdMsg(id);
+        QApplication::processEvents();
+    };
+
+    // Removed: the neighbour is painted; undone, the removed one again.
+    layers->setCurrentRow(1);
+    ASSERT_EQ(painted(), maps[1]);
+    Click(IDC_TEX_UNREGISTER);
+    EXPECT_EQ(painted(), maps[2]);
+    step(ID_EDIT_UNDO);
+    EXPECT_EQ(painted(), maps[1]);
+    EXPECT_EQ(Terrain()->alphaMaps, maps);
+    step(ID_EDIT_REDO);
+    EXPECT_EQ(painted(), maps[2]);
+    step(ID_EDIT_UNDO);
+
+    // Moved down and back: the moved layer stays the one painted.
+    layers->setCurrentRow(0);
+    Click(IDC_TEX_DOWN);
+    EXPECT_EQ(painted(), maps[0]);
+    EXPECT_EQ(layers->FirstSelected(), 1);
+    step(ID_EDIT_UNDO);
+    EXPECT_EQ(painted(), maps[0]);
+    EXPECT_EQ(layers->FirstSelected(), 0);
+    step(ID_EDIT_REDO);
+    EXPECT_EQ(painted(), maps[0]);
+    EXPECT_EQ(layers->FirstSelected(), 1);
+    step(ID_EDIT_UNDO);
+
+    // Added while another was painted: undone, that one is painted again.
+    layers->setCurrentRow(2);
+    candidates->setCurrentRow(1);
+    Click(IDC_TEX_REGISTER);
+    KrTextureEntry* added = painted();
+    EXPECT_EQ(layers->FirstSelected(), 3);
+    step(ID_EDIT_UNDO);
+    EXPECT_EQ(painted(), maps[2]);
+    step(ID_EDIT_REDO);
+    EXPECT_EQ(painted(), added);
+    step(ID_EDIT_UNDO);
+
+    // A new terrain has no layers; the old terrain comes back with its painted layer.
+    layers->setCurrentRow(1);
+    ASSERT_TRUE(view->NewTerrain(33, 33, 10));
+    EXPECT_EQ(painted(), nullptr);
+    step(ID_EDIT_UNDO);
+    EXPECT_EQ(painted(), maps[1]);
+    EXPECT_EQ(Terrain()->alphaMaps, maps);
+}
+
+// Saves from the document go through the atomic writer (a link stays a link) and reads
+// refuse what is not a regular file at once, in Korean, leaving the document as it was.
+TEST_F(DocumentTest, SavesFollowLinksAndLoadsRefuseWhatIsNotAFile) {
+    namespace fs = std::filesystem;
+    const fs::path root = QFile::encodeName(dir.path()).toStdString();
+    fs::create_directory(root / "real");
+    fs::create_symlink("real/target.mvd", root / "link.mvd");
+    const QString link = dir.filePath(QStringLiteral("link.mvd"));
+    const QString target = dir.filePath(QStringLiteral("real/target.mvd"));
+    const auto saved = [&] {
+        KrTerrain reread;
+        reread.device = Terrain()->device;
+        EXPECT_TRUE(reread.LoadMapVertexData(QFile::encodeName(target).constData()));
+        return Heights(&reread);
+    };
+
+    Raise();
+    prompts.answers = {{link}};
+    frame->OnCmdMsg(ID_FILE_SAVE_AS); // a dangling link gets the file it names
+    EXPECT_TRUE(fs::is_symlink(root / "link.mvd"));
+    EXPECT_EQ(saved(), Heights(Terrain()));
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("link.mvd - Veldmark"));
+    Raise(0.85);
+    frame->OnCmdMsg(ID_SAVE_MAP); // to the open file, through the link
+    EXPECT_TRUE(prompts.answers.isEmpty());
+    EXPECT_TRUE(fs::is_symlink(root / "link.mvd"));
+    EXPECT_EQ(saved(), Heights(Terrain()));
+    EXPECT_FALSE(Doc().IsModified());
+
+    // A named pipe with no writer would block a plain open for good.
+    const QString pipe = dir.filePath(QStringLiteral("pipe.mvd"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const size_t steps = Doc().History().StepCount();
+    const QString title = frame->windowTitle();
+    prompts.answers = {{pipe}};
+    frame->OnCmdMsg(ID_LOAD_MAP);
+    app->ProcessCommandLine({pipe});
+    ASSERT_EQ(prompts.messages.size(), 2);
+    for (const QString& message : prompts.messages) {
+        EXPECT_TRUE(message.startsWith(QStringLiteral("파일을 불러올 수 없습니다 | ")));
+        EXPECT_TRUE(message.contains(QStringLiteral("일반 파일이 아닙니다")));
+        EXPECT_TRUE(message.contains(QStringLiteral("pipe.mvd")));
+    }
+    EXPECT_EQ(Doc().History().StepCount(), steps);
+    EXPECT_EQ(frame->windowTitle(), title);
+    EXPECT_EQ(Doc().FilePath(), link);
 }
