@@ -40,6 +40,10 @@ public:
     // values entered, each within its bounds. False when the user cancels.
     virtual bool AskValues(QWidget* parent, const QString& title, const QString& text,
                            QList<PromptField>* fields) = 0;
+
+    enum class SaveAnswer { Save, Discard, Cancel };
+    // Asks whether to save changes before they are discarded: "저장", "저장 안 함", "취소".
+    virtual SaveAnswer AskSave(QWidget* parent, const QString& caption, const QString& text) = 0;
 };
 
 // The prompts in use: the Qt dialogs unless a test has installed its own.

@@ -3,6 +3,7 @@
 #include "CGlViewWindow.h"
 #include "CMainFrame.h"
 #include "CPrompts.h"
+#include "CTerrainDocument.h"
 #include "CTerrainMapControl.h"
 #include "CTerrainTabMenu.h"
 #include "CTerrainTextureControl.h"
@@ -264,6 +265,9 @@ void CTerrainMainView::OnLButtonDown() {
         if (CMainFrame* frame = GetMainFrame())
             frame->statusBar()->showMessage(kNoLayerMessage, 5000);
     }
+    // Everything the drag changes, from here to the button's release, is one step.
+    if (CTerrainDocument* document = Document())
+        document->BeginStroke();
     terrain->editing = true;
     terrain->Update();
 }
@@ -273,6 +277,8 @@ void CTerrainMainView::OnLButtonUp() {
         return;
     terrain->editing = false;
     terrain->Update();
+    if (CTerrainDocument* document = Document())
+        document->EndStroke();
 }
 
 void CTerrainMainView::OnRButtonDown(QPoint screen) {
@@ -402,7 +408,10 @@ void CTerrainMainView::paintEvent(QPaintEvent*) {
 bool CTerrainMainView::OnCommand(int id) {
     switch (id) {
     case ID_SAVE_MAP:
-        OnSaveMapVertexData();
+        if (CTerrainDocument* document = Document())
+            document->Save(); // to the open file, without a dialog
+        else
+            OnSaveMapVertexData();
         return true;
     case ID_LOAD_MAP:
         OnLoadMapVertexData();
@@ -449,19 +458,19 @@ void CTerrainMainView::OnLoadTexture() {
     }
 }
 
-void CTerrainMainView::OnSaveMapVertexData() {
-    const QString path = Prompts().SaveFile(this, QStringLiteral("저장"),
-                                            QString::fromUtf8(kMapFilter), QStringLiteral("mvd"));
+QString CTerrainMainView::OnSaveMapVertexData(const QString& given, const QString& title) {
+    const QString path =
+        given.isEmpty()
+            ? Prompts().SaveFile(this, title, QString::fromUtf8(kMapFilter), QStringLiteral("mvd"))
+            : given;
     if (path.isEmpty() || !terrain)
-        return;
-    SaveMapFile(path);
+        return QString();
+    return SaveMapFile(path) ? path : QString();
 }
 
 void CTerrainMainView::OnLoadMapVertexData() {
-    const QStringList paths =
-        Prompts().OpenFiles(this, QStringLiteral("불러오기"), QString::fromUtf8(kMapFilter), false);
-    if (!paths.isEmpty())
-        LoadMapFile(paths.first());
+    if (CTerrainDocument* document = Document())
+        document->Load();
 }
 
 // The heights first: the painting file names the heights it belongs to, so it is written
@@ -491,47 +500,58 @@ bool CTerrainMainView::SaveMapFile(const QString& path) {
     return true;
 }
 
-bool CTerrainMainView::LoadMapFile(const QString& path) {
+std::unique_ptr<KrTerrain> CTerrainMainView::ReadMapFile(QString* chosen,
+                                                         KrTerrain::PaintingLoad* painting) {
+    *painting = KrTerrain::PaintingLoad{};
+    if (chosen->isEmpty()) {
+        const QStringList paths = Prompts().OpenFiles(this, QStringLiteral("불러오기"),
+                                                      QString::fromUtf8(kMapFilter), false);
+        if (paths.isEmpty())
+            return nullptr;
+        *chosen = paths.first();
+    }
     if (!terrain)
-        return false;
+        return nullptr;
+    const QString& path = *chosen;
+    // Read beside the terrain, which takes the new grid only once it is complete. The
+    // terrain's reader opens regular files only, so a named pipe cannot block the view.
+    auto loaded = std::make_unique<KrTerrain>();
+    loaded->device = terrain->device;
     std::string error;
     const std::string file = FileName(path);
-    const bool loaded = terrain->LoadMapVertexData(file.c_str(), &error);
-    if (!loaded) {
+    if (!loaded->LoadMapVertexData(file.c_str(), &error)) {
         Prompts().Message(this, QStringLiteral("파일을 불러올 수 없습니다"),
                           QStringLiteral("파일을 불러올 수 없습니다\n%1\n\n%2\n\n지형은 바뀌지 "
                                          "않았습니다.")
                               .arg(FromUtf8(error), FileLabel(path)));
-    } else {
-        // Right after the load, before a frame changes a normal: the painting file is
-        // checked against the vertices as they were read.
-        const KrTerrain::PaintingLoad painting = terrain->LoadPainting(file.c_str());
-        const QString splat = FileLabel(QFile::decodeName(SplatPathFor(file).c_str()));
-        CTerrainTabMenu* tabs = TabMenu();
-        if (painting.status == KrTerrain::PaintingLoad::Restored && tabs && tabs->texturePage)
-            tabs->texturePage->ShowTerrainTextures();
-        if (painting.status == KrTerrain::PaintingLoad::Refused) {
-            Prompts().Message(this, QStringLiteral("텍스쳐 칠하기 불러오기"),
-                              QStringLiteral("지형의 높이는 불러왔지만, 옆의 %1은(는) 적용하지 "
-                                             "않았습니다.\n\n%2\n\n텍스쳐와 스플랫 레이어는 "
-                                             "불러오기 전 그대로입니다.")
-                                  .arg(splat, FromUtf8(painting.error)));
-        } else if (!painting.missing.empty()) {
-            QStringList lines;
-            for (const std::string& line : painting.missing)
-                lines << FromUtf8(line);
-            Prompts().Message(this, QStringLiteral("텍스쳐 칠하기 불러오기"),
-                              QStringLiteral("텍스쳐 칠하기를 불러왔지만 다음 텍스쳐 파일을 "
-                                             "읽지 못했습니다:\n\n%1\n\n이 텍스쳐를 쓰는 "
-                                             "레이어는 칠한 내용을 그대로 간직합니다. 파일을 "
-                                             "제자리에 돌려놓고 다시 불러오면 그려집니다.")
-                                  .arg(lines.join(u'\n')));
-        }
+        return nullptr;
     }
-    CTerrainTabMenu* tabs = TabMenu();
-    if (tabs && tabs->mapPage)
-        tabs->mapPage->TerrainReplaced();
+    // Before any frame changes a normal: the painting file is checked against the vertices
+    // as they were read.
+    *painting = loaded->LoadPainting(file.c_str());
     return loaded;
+}
+
+void CTerrainMainView::ReportPainting(const QString& path,
+                                      const KrTerrain::PaintingLoad& painting) {
+    const QString splat = FileLabel(QFile::decodeName(SplatPathFor(FileName(path)).c_str()));
+    if (painting.status == KrTerrain::PaintingLoad::Refused) {
+        Prompts().Message(this, QStringLiteral("텍스쳐 칠하기 불러오기"),
+                          QStringLiteral("지형의 높이는 불러왔지만, 옆의 %1은(는) 적용하지 "
+                                         "않았습니다.\n\n%2\n\n텍스쳐와 스플랫 레이어는 "
+                                         "불러오기 전 그대로입니다.")
+                              .arg(splat, FromUtf8(painting.error)));
+    } else if (!painting.missing.empty()) {
+        QStringList lines;
+        for (const std::string& line : painting.missing)
+            lines << FromUtf8(line);
+        Prompts().Message(this, QStringLiteral("텍스쳐 칠하기 불러오기"),
+                          QStringLiteral("텍스쳐 칠하기를 불러왔지만 다음 텍스쳐 파일을 "
+                                         "읽지 못했습니다:\n\n%1\n\n이 텍스쳐를 쓰는 "
+                                         "레이어는 칠한 내용을 그대로 간직합니다. 파일을 "
+                                         "제자리에 돌려놓고 다시 불러오면 그려집니다.")
+                              .arg(lines.join(u'\n')));
+    }
 }
 
 void CTerrainMainView::OnImportHeightmap() {
@@ -614,7 +634,7 @@ void CTerrainMainView::OnImportHeightmap() {
     const bool done = sameGrid
                           ? ReplaceHeightsWithImported(heights, &error)
                           : ReplaceTerrainWithImported(image.width, image.depth, heights, &error);
-    if (!done)
+    if (!done && !error.empty()) // empty: the user cancelled at the question
         fail(error);
 }
 
@@ -625,7 +645,16 @@ bool CTerrainMainView::ReplaceHeightsWithImported(const std::vector<float>& heig
             *error = "높이맵의 크기가 지형과 다릅니다.";
         return false;
     }
-    return terrain->ReplaceHeights(heights.data(), error);
+    CTerrainDocument* document = Document();
+    if (!document)
+        return terrain->ReplaceHeights(heights.data(), error);
+    // Made beside the terrain: the step keeps the grid it replaces, for undo.
+    auto regridded = std::make_unique<KrTerrain>();
+    regridded->device = terrain->device;
+    if (!regridded->CopyGridWithHeights(*terrain, heights.data(), error))
+        return false;
+    document->ReplaceHeights(std::move(regridded));
+    return true;
 }
 
 bool CTerrainMainView::ReplaceTerrainWithImported(int width, int depth,
@@ -638,17 +667,20 @@ bool CTerrainMainView::ReplaceTerrainWithImported(int width, int depth,
             *error = "새 지형을 만들 수 없습니다.";
         return false;
     }
-    const KrTerrainInfo spacing = terrain->info;
-    // Made before the old terrain goes, so a failure keeps the old one.
-    auto* fresh = new KrTerrain();
-    fresh->device = renderer->device;
-    if (!fresh->CreateFromHeights(width, depth, spacing.cellSpacingX, spacing.cellSpacingY,
-                                  spacing.cellSpacingZ, heights.data(), error)) {
-        delete fresh;
+    // The whole terrain goes: unsaved changes are asked about first.
+    if (CTerrainDocument* document = Document(); document && !document->MaybeSave()) {
+        if (error)
+            error->clear();
         return false;
     }
-    InstallTerrain(fresh);
-    ShowNewTerrainOnPages();
+    const KrTerrainInfo spacing = terrain->info;
+    // Made before the old terrain goes, so a failure keeps the old one.
+    auto fresh = std::make_unique<KrTerrain>();
+    fresh->device = renderer->device;
+    if (!fresh->CreateFromHeights(width, depth, spacing.cellSpacingX, spacing.cellSpacingY,
+                                  spacing.cellSpacingZ, heights.data(), error))
+        return false;
+    InstallTerrain(std::move(fresh), true);
     return true;
 }
 
@@ -767,40 +799,31 @@ bool CTerrainMainView::NewTerrain(int width, int depth, int cellSpacing, std::st
     }
     KrRenderer* renderer = KrRenderer::GetInstance();
     // The new terrain is made before the old one goes, so a failure keeps the old one.
-    auto* fresh = new KrTerrain();
+    auto fresh = std::make_unique<KrTerrain>();
     fresh->device = renderer->device;
     if (!renderer->device || !fresh->Create(width, depth, cellSpacing)) {
-        delete fresh;
         if (error)
             *error = "그래픽 장치가 이 크기의 지형을 담지 못했습니다.";
         return false;
     }
-    InstallTerrain(fresh);
+    InstallTerrain(std::move(fresh), false);
     return true;
 }
 
-void CTerrainMainView::InstallTerrain(KrTerrain* fresh) {
+void CTerrainMainView::InstallTerrain(std::unique_ptr<KrTerrain> fresh, bool imported) {
+    fresh->fillMode = D3DFILL_SOLID;
+    // The pick record is kept: its contents are only read after the next mouse move.
+    fresh->pickRay = pickRay;
+    if (CTerrainDocument* document = Document()) {
+        // The old terrain stays whole in the history, for undo.
+        document->ReplaceTerrain(std::move(fresh), imported);
+    } else {
+        delete terrain;
+        terrain = fresh.release();
+    }
     KrRenderer* renderer = KrRenderer::GetInstance();
-    delete terrain;
-    delete pickRay;
-    terrain = fresh;
-    terrain->fillMode = D3DFILL_SOLID;
     renderer->camera.Reset();
     renderer->UpdateView();
-    pickRay = new KrPickRay();
-    terrain->pickRay = pickRay;
-}
-
-void CTerrainMainView::ShowNewTerrainOnPages() {
-    CTerrainTabMenu* tabs = TabMenu();
-    if (!tabs)
-        return;
-    if (tabs->mapPage)
-        tabs->mapPage->TerrainReplaced();
-    if (tabs->texturePage) {
-        tabs->texturePage->ClearTextureNames();
-        tabs->texturePage->update();
-    }
 }
 
 void CTerrainMainView::OnDestroy() {

@@ -9,6 +9,7 @@
 #include <QPoint>
 #include <QWidget>
 
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -28,28 +29,37 @@ public:
     void RenderFrame();
     void ProcessKeyInput();
     void OnLoadTexture();
-    void OnSaveMapVertexData();
+    // Writes the terrain and its painting to path, or to a file the user names (in a dialog
+    // titled title) when path is empty. The path written; empty when cancelled or when either
+    // file failed (the user is told why, and a file that was there stays as it was).
+    QString OnSaveMapVertexData(const QString& path = QString(),
+                                const QString& title = QStringLiteral("저장"));
+    // The load command: through the document, which asks to save changes first.
     void OnLoadMapVertexData();
     void OnImportHeightmap();
     void OnExportHeightmap();
     // Saves the MapVertexData file at path and then the painting beside it, saying what
     // failed; true only when both were written.
     bool SaveMapFile(const QString& path);
-    // Loads a MapVertexData file and the painting beside it, says why when something cannot
-    // be read, and brings the pages up to date either way. Used by the load command and for
-    // a file named on the command line. True when the heights loaded (a painting file that
-    // could not be applied is reported, not a failure).
-    bool LoadMapFile(const QString& path);
+    // Reads a MapVertexData file (*path, or one the user picks when it is empty, which then
+    // goes to *path) and the painting beside it into a new terrain on this view's device.
+    // Null when cancelled or the heights cannot be read (the user is told why); the view's
+    // terrain is not touched. *painting says whether the painting was restored into the new
+    // terrain; ReportPainting tells the user what was not, once the terrain is shown.
+    std::unique_ptr<KrTerrain> ReadMapFile(QString* path, KrTerrain::PaintingLoad* painting);
+    void ReportPainting(const QString& path, const KrTerrain::PaintingLoad& painting);
     // An imported heightmap of the current grid's size: its heights replace the current
-    // heights (the terrain object, its painting and the camera stay).
+    // heights as one step (the terrain object, its painting and the camera stay).
     bool ReplaceHeightsWithImported(const std::vector<float>& heights, std::string* error);
-    // An imported heightmap of another size: a new terrain of that size, with the current
-    // cell spacings and these heights, replaces the current terrain as a new terrain does.
+    // An imported heightmap of another size: after the question about unsaved changes, a new
+    // terrain of that size, with the current cell spacings and these heights, replaces the
+    // current terrain as a new terrain does. False when nothing changed: *error says why, or
+    // is empty when the user cancelled.
     bool ReplaceTerrainWithImported(int width, int depth, const std::vector<float>& heights,
                                     std::string* error);
-    // Replaces the terrain and the pick record with new ones and resets the camera. A size
-    // that cannot make a terrain is refused with the reason in *error, and the current
-    // terrain stays.
+    // Replaces the terrain with a new one (one step of the document's history) and resets
+    // the camera. A size that cannot make a terrain is refused with the reason in *error,
+    // and the current terrain stays.
     bool NewTerrain(int width, int depth, int cellSpacing, std::string* error = nullptr);
     // The view's menu commands; false for a command it does not handle.
     bool OnCommand(int id);
@@ -93,12 +103,9 @@ protected:
 
 private:
     bool HandleInput(QEvent* event);
-    // Makes fresh (created on the renderer's device) the view's terrain, with a new pick
-    // record and the camera at its start.
-    void InstallTerrain(KrTerrain* fresh);
-    // The pages after a new terrain: the map page's size, modes and trackbars taken into
-    // it, and no texture rows.
-    void ShowNewTerrainOnPages();
+    // Makes fresh (made on the renderer's device) the view's terrain, as one step of the
+    // document's history (imported: from a heightmap), with the camera at its start.
+    void InstallTerrain(std::unique_ptr<KrTerrain> fresh, bool imported);
     void SetMouseCapture(bool on);
     IDirect3DDevice9* Device() const;
 

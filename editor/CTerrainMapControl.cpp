@@ -2,6 +2,7 @@
 
 #include "CDlgMakeNewTerrain.h"
 #include "CMainFrame.h"
+#include "CTerrainDocument.h"
 #include "CTerrainTabMenu.h"
 #include "CTerrainTextureControl.h"
 #include "DialogTemplate.h"
@@ -151,6 +152,9 @@ void CTerrainMapControl::OnTrackbarDraw(int id, int position) {
 }
 
 void CTerrainMapControl::OnMakeNewTerrain() {
+    // Unsaved changes are asked about before the dialog, as before a load.
+    if (CTerrainDocument* document = Document(); document && !document->MaybeSave())
+        return;
     if (newTerrainDialog->DoModal() != QDialog::Accepted)
         return;
     TerrainReplaced();

@@ -1,6 +1,7 @@
 #include "CTerrainTextureControl.h"
 
 #include "CMainFrame.h"
+#include "CTerrainDocument.h"
 #include "CTerrainMainView.h"
 #include "CTerrainTabMenu.h"
 #include "DialogTemplate.h"
@@ -89,39 +90,56 @@ void CTerrainTextureControl::ClearTextureNames() {
     SetDlgItemText(this, IDC_TEX_INDEX, QString());
 }
 
-void CTerrainTextureControl::ShowTerrainTextures() {
-    ClearTextureNames();
-    KrTerrain* terrain = ViewTerrain();
-    if (!terrain)
-        return;
-    // A texture whose file did not load keeps its row, so rows still index the terrain's
-    // list; the mark says why it is not drawn.
-    QStringList names;
-    for (const KrTextureEntry* entry : terrain->textures) {
-        const QString source = entry ? QString::fromStdString(entry->source) : QString();
-        QString name = QFileInfo(source).fileName();
-        if (name.isEmpty())
-            name = source;
-        if (!entry || !entry->texture)
-            name += QStringLiteral(" (없음)");
-        names << name;
-    }
+void CTerrainTextureControl::SyncWithTerrain() {
+    const KrTerrain* terrain = ViewTerrain();
+    // Read first: the layer list's selection changes as it is refilled, and the terrain's
+    // painted layer follows it.
+    const int selected = terrain ? terrain->selectedLayer : -1;
     CListView* base = DlgItem<CListView>(this, IDC_TEX_BASE_LIST);
-    for (const QString& name : names) {
-        base->addItem(name);
-        DlgItem<CListView>(this, IDC_TEX_CANDIDATES)->addItem(name);
-    }
+    CListView* candidates = DlgItem<CListView>(this, IDC_TEX_CANDIDATES);
     CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
-    for (const KrSplatLayer& layer : terrain->splatLayers)
-        layers->addItem(Below(layer.textureIndex, names.size()) ? names[layer.textureIndex]
-                                                                : QStringLiteral("(텍스쳐 없음)"));
-    // The last layer is highlighted and painted, as after registering it.
-    SelectLayerRow(layers->count() - 1);
-    if (Below(terrain->baseTexture, terrain->textures.size()))
+    // A texture whose file did not load keeps its row, so rows still index the terrain's
+    // list; the mark says why it is not drawn. A layer shows its texture's row.
+    QStringList textures, layerNames;
+    if (terrain) {
+        for (const KrTextureEntry* entry : terrain->textures) {
+            const QString source = entry ? QString::fromStdString(entry->source) : QString();
+            QString name = QFileInfo(source).fileName();
+            if (name.isEmpty())
+                name = source;
+            if (!entry || !entry->texture)
+                name += QStringLiteral(" (없음)");
+            textures << name;
+        }
+        for (const KrSplatLayer& layer : terrain->splatLayers)
+            layerNames << (Below(layer.textureIndex, static_cast<size_t>(textures.size()))
+                               ? textures[layer.textureIndex]
+                               : QStringLiteral("(텍스쳐 없음)"));
+    }
+    const auto fill = [](CListView* list, const QStringList& rows) {
+        QStringList now;
+        for (int i = 0; i < list->count(); ++i)
+            now << list->item(i)->text();
+        if (now == rows)
+            return; // keeps the selection
+        list->clear();
+        list->addItems(rows);
+    };
+    fill(base, textures);
+    fill(candidates, textures);
+    fill(layers, layerNames);
+    // The highlighted row is the layer painted, or none is highlighted.
+    SelectLayerRow(Below(selected, static_cast<size_t>(layers->count())) ? selected : -1);
+    if (terrain && Below(terrain->baseTexture, terrain->textures.size()))
         SetDlgItemInt(this, IDC_TEX_INDEX, terrain->baseTexture);
-    // The trackbar writes its position into the terrain when it repaints.
-    DlgItem<CTrackBar>(this, IDC_TEX_BASE_SCALE)
-        ->setValue(static_cast<int>(terrain->baseMappingScale));
+    else
+        SetDlgItemText(this, IDC_TEX_INDEX, QString());
+    // The trackbars write their positions into the terrain when they repaint: the base scale
+    // shows the terrain's first, and the brush sizes reach a terrain that is new.
+    if (terrain)
+        DlgItem<CTrackBar>(this, IDC_TEX_BASE_SCALE)
+            ->setValue(static_cast<int>(terrain->baseMappingScale));
+    update();
 }
 
 void CTerrainTextureControl::OnTrackbarDraw(int id, int position) {
@@ -193,12 +211,15 @@ void CTerrainTextureControl::RegisterCandidate(int row) {
     CListView* candidates = DlgItem<CListView>(this, IDC_TEX_CANDIDATES);
     // Rows of the layer list stand for layers one to one, so a row is added only with
     // its layer: nothing selected, or a texture that never loaded, registers nothing.
-    if (!terrain || row < 0 || row >= candidates->count() || !Below(row, terrain->textures.size()))
+    CTerrainDocument* document = Document();
+    if (!terrain || !document || row < 0 || row >= candidates->count() ||
+        !Below(row, terrain->textures.size()))
         return;
-    if (!terrain->AddSplatLayer(row))
+    if (!document->AddSplatLayer(row))
         return;
+    const QString name = candidates->item(row)->text();
     CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
-    layers->addItem(candidates->item(row)->text());
+    layers->addItem(name);
     const int k = layers->count() - 1;
     if (terrain->alphaMaps.size() > static_cast<size_t>(k))
         terrain->selectedLayer = k;
@@ -214,9 +235,11 @@ void CTerrainTextureControl::OnUnregister() {
     const int row = layers->FirstSelected();
     if (row < 0)
         return;
+    // The step keeps the layer painted until now, so the row goes only after it is made:
+    // taking the row changes the selection.
+    if (CTerrainDocument* document = Document())
+        document->RemoveSplatLayer(row);
     delete layers->takeItem(row);
-    if (KrTerrain* terrain = ViewTerrain())
-        terrain->RemoveSplatLayer(row);
     // The row that took its place, or the new last one, becomes the layer painted.
     SelectLayerRow(std::min(row, layers->count() - 1));
 }
@@ -262,8 +285,8 @@ void CTerrainTextureControl::OnLayerDoubleClick() {
 void CTerrainTextureControl::OnMoveLayer(int step) {
     CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
     const int row = layers->FirstSelected();
-    KrTerrain* terrain = ViewTerrain();
-    if (row < 0 || !terrain || !terrain->SwapSplatLayers(row, row + step))
+    CTerrainDocument* document = Document();
+    if (row < 0 || !document || !document->SwapSplatLayers(row, row + step))
         return;
     // The rows follow their layers, so each name stays beside the layer it stands for,
     // and the moved row stays selected, and painted, for the next step.

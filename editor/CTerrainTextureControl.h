@@ -14,10 +14,10 @@ public:
     void AddTextureName(const QString& name);
     // Empties the three lists, for a terrain that holds no textures or layers.
     void ClearTextureNames();
-    // Fills the lists from the terrain's textures and layers (a restored painting), makes
-    // the last layer the one highlighted and painted, and moves the scale trackbars to the
-    // terrain's scales.
-    void ShowTerrainTextures();
+    // Fills the three lists from the terrain's textures and layers (after a load, an undo or
+    // a new terrain), highlights the layer painted and moves the base scale trackbar to the
+    // terrain's scale.
+    void SyncWithTerrain();
 
     void OnBaseDoubleClick(int row);
     void OnAddTexture();

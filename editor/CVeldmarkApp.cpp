@@ -3,6 +3,7 @@
 #include "CAboutDlg.h"
 #include "CChildView.h"
 #include "CMainFrame.h"
+#include "CTerrainDocument.h"
 #include "CTerrainMainView.h"
 #include "resource.h"
 
@@ -68,6 +69,12 @@ bool CVeldmarkApp::InitInstance() {
         mainWnd->childView->setFocus(Qt::OtherFocusReason);
     idle.Start();
     return true;
+}
+
+void CVeldmarkApp::ProcessCommandLine(const QStringList& arguments) {
+    if (arguments.isEmpty() || !mainWnd || !mainWnd->document)
+        return;
+    mainWnd->document->OpenAtStartUp(arguments.first());
 }
 
 bool CVeldmarkApp::OnIdle(long count) {

@@ -1,7 +1,5 @@
 // Veldmark: a height-field terrain editor. A MapVertexData file named on the command line
-// (as the desktop's "open with" passes it) is loaded once the window is up.
-#include "CMainFrame.h"
-#include "CTerrainMainView.h"
+// (as the desktop's "open with" passes it) is opened once the window is up.
 #include "CVeldmarkApp.h"
 
 #include <QApplication>
@@ -12,14 +10,9 @@ int main(int argc, char** argv) {
     CVeldmarkApp app;
     if (!app.InitInstance())
         return 0;
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() > 1) {
-        const QString path = arguments.at(1);
-        QTimer::singleShot(0, &qtApp, [path] {
-            CMainFrame* frame = GetMainFrame();
-            if (frame && frame->mainView)
-                frame->mainView->LoadMapFile(path);
-        });
-    }
+    // Qt has taken out the options it knows (-platform and the like).
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    if (!arguments.isEmpty())
+        QTimer::singleShot(0, &qtApp, [&app, arguments] { app.ProcessCommandLine(arguments); });
     return qtApp.exec();
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Sides above this many vertices are refused everywhere a terrain is made: creation, file
@@ -45,11 +46,15 @@ struct KrTerrainInfo {
                   float cellSpacingZ);
 };
 
-// A texture owned by the list that holds it. source is the file it was loaded from (UTF-8),
-// kept so the painting can be saved; a texture whose file could not be loaded when the
-// painting was restored keeps its place with no texture: layers on it are not drawn, and as
-// the base it leaves the terrain's lit colour.
+// A texture owned by the list that holds it. source is the file it was loaded from (UTF-8):
+// the painting is saved with it, and the editor's lists show its name. A texture whose file
+// could not be loaded when the painting was restored keeps its place with no texture: layers
+// on it are not drawn, and as the base it leaves the terrain's lit colour.
 struct KrTextureEntry {
+    KrTextureEntry() = default;
+    explicit KrTextureEntry(IDirect3DTexture9* t, std::string file = {})
+        : texture(t), source(std::move(file)) {}
+
     IDirect3DTexture9* texture = nullptr;
     std::string source;
 };
@@ -59,6 +64,7 @@ struct KrSplatLayer {
     int32_t textureIndex;
 };
 
+class KrEditHistory;
 class KrQuadTree;
 
 class KrTerrain : public KrNode {
@@ -102,6 +108,11 @@ public:
     bool ReplaceHeights(const float* heights, std::string* error = nullptr);
     bool CreateFromHeights(int32_t width, int32_t depth, float spacingX, float spacingY,
                            float spacingZ, const float* heights, std::string* error = nullptr);
+    // Makes this terrain's grid a copy of like's (description, positions across, texture
+    // coordinates) with these heights and the normals of the new surface, as ReplaceHeights
+    // would leave like; like stays as it is.
+    bool CopyGridWithHeights(const KrTerrain& like, const float* heights,
+                             std::string* error = nullptr);
 
     // Height brush.
     void ApplyHeightBrush();
@@ -129,6 +140,26 @@ public:
     bool RemoveSplatLayer(int32_t index);
     bool SwapSplatLayers(int32_t a, int32_t b);
     bool PaintSplat(KrPickRay* pick, int32_t layer);
+
+    // Edit history support (terrain_history.cpp).
+    // Exchanges the grids (description, master array, device buffers, quadtree) of two
+    // terrains. Each side's vertex buffer must hold its whole array.
+    void SwapGrid(KrTerrain& other);
+    // Exchanges the paintings (textures, base texture and scale, layers with their alpha
+    // maps, the layer painted) of two terrains.
+    void SwapPainting(KrTerrain& other);
+    // Drops the device buffers of a grid kept aside, so a kept grid costs its master array
+    // only; RestoreGridBuffers makes them again from the array.
+    void ReleaseGridBuffers();
+    bool RestoreGridBuffers();
+    // Sends the changed vertices to the device now instead of at the next frame.
+    bool FlushVertexUploads();
+    // Takes over the settings that are not part of the terrain's data (brush, paint,
+    // fill mode, level of detail, tool) and the borrowed device and pick record.
+    void TakeSettingsFrom(const KrTerrain& other);
+    // Roughly what this terrain holds in memory outside the device: master array,
+    // quadtree, textures and alpha maps.
+    size_t HeldBytes() const;
 
     int32_t fillMode = D3DFILL_SOLID;
     IDirect3DVertexBuffer9* brushOutlineBuffer = nullptr;
@@ -161,6 +192,9 @@ public:
     float strength = 0.1f;
     float lodThreshold = 0.001f;
     KrPickRay* pickRay = nullptr; // borrowed from the view
+    // Borrowed; told before the brush, the painter and the normal pass change anything,
+    // so that an edit can be undone exactly. Null records nothing.
+    KrEditHistory* history = nullptr;
 
     // Whether this frame's picking hit a listed triangle; the tools and the outline act
     // only then, so a ray that misses never edits at a stale point.

@@ -2,6 +2,7 @@
 #include "KrTerrain.h"
 #include "grid_layout.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <new>
@@ -69,4 +70,23 @@ bool KrTerrain::CreateFromHeights(int32_t width, int32_t depth, float spacingX, 
                                           &brushOutlineBuffer, nullptr)))
         return Fail(error, "그래픽 장치가 브러시 윤곽 버퍼를 만들지 못했습니다.");
     return AdoptGrid(grid, std::move(array), error);
+}
+
+bool KrTerrain::CopyGridWithHeights(const KrTerrain& like, const float* heights,
+                                    std::string* error) {
+    if (!device)
+        return Fail(error, "지형을 담을 그래픽 장치가 없습니다.");
+    if (!like.vertices || like.info.numVertices <= 0)
+        return Fail(error, "높이를 바꿀 지형이 없습니다.");
+    const size_t count = static_cast<size_t>(like.info.numVertices);
+    if (!heights || !AllFinite(heights, count))
+        return Fail(error, "유한한 수가 아닌 높이가 있습니다.");
+    std::unique_ptr<KrTerrainVertex[]> array(new (std::nothrow) KrTerrainVertex[count]);
+    if (!array)
+        return Fail(error, "이 크기의 지형을 담을 메모리가 부족합니다.");
+    std::copy(like.vertices, like.vertices + count, array.get());
+    for (size_t i = 0; i < count; ++i)
+        array[i].y = heights[i];
+    ComputeGridNormals(like.info, array.get());
+    return AdoptGrid(like.info, std::move(array), error);
 }

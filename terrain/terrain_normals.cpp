@@ -6,6 +6,7 @@
 // normalisation stops as soon as it can no longer change the vector, four faces or vertices
 // go through the SSE unit side by side (its square root and division round exactly as the
 // scalar ones do), and only the range of vertices that changed is copied to the device.
+#include "KrEditHistory.h"
 #include "KrTerrain.h"
 #include "grid_layout.h"
 
@@ -292,8 +293,11 @@ bool KrTerrain::UpdateNormals(const int32_t* triangles) {
             KrTerrainVertex& v = vertices[index];
             v.nx = x[i], v.ny = y[i], v.nz = z[i];
             const NormalWork& w = work[index];
-            if (!SameBits(x[i], w.nx) || !SameBits(y[i], w.ny) || !SameBits(z[i], w.nz))
+            if (!SameBits(x[i], w.nx) || !SameBits(y[i], w.ny) || !SameBits(z[i], w.nz)) {
+                if (history)
+                    history->CaptureNormal(*this, index, w.nx, w.ny, w.nz);
                 MarkVertex(index);
+            }
         }
         filled = 0;
     };

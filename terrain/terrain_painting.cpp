@@ -178,7 +178,8 @@ KrTerrain::PaintingLoad KrTerrain::LoadPainting(const char* mapVertexDataPath) {
         splatLayers.push_back(KrSplatLayer{layer.mappingScale, layer.textureIndex});
     baseTexture = data.baseTexture;
     baseMappingScale = data.baseMappingScale;
-    selectedLayer = -1;
+    // The last layer is the one painted, as after registering it.
+    selectedLayer = static_cast<int32_t>(splatLayers.size()) - 1;
     result.status = PaintingLoad::Restored;
     return result;
 }

@@ -1,5 +1,6 @@
 // Texture splatting: the loaded textures, the layers with their alpha maps, and painting
 // coverage into an alpha map around the pick point.
+#include "KrEditHistory.h"
 #include "KrTerrain.h"
 #include "d3dx9.h"
 #include "paths.h"
@@ -57,6 +58,8 @@ bool KrTerrain::RemoveTexture(int32_t index) {
     const bool baseWasValid = IsIndexOf(baseTexture, textures.size());
     DeleteEntry(textures[static_cast<size_t>(index)]);
     textures.erase(textures.begin() + index);
+    if (history)
+        history->TextureRemoved(*this, index);
 
     for (KrSplatLayer& layer : splatLayers) {
         if (layer.textureIndex == index)
@@ -185,6 +188,8 @@ bool KrTerrain::PaintSplat(KrPickRay* pick, int32_t layer) {
     if (!span(cx, &x0, &x1) || !span(cy, &y0, &y1))
         return true; // the brush lies wholly off the map: nothing to write
 
+    if (history)
+        history->CaptureTexels(*this, entry, x0, y0, x1, y1);
     const RECT rect{x0, y0, x1 + 1, y1 + 1};
     D3DLOCKED_RECT locked{};
     if (FAILED(entry->texture->LockRect(0, &locked, &rect, 0)))

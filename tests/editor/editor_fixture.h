@@ -66,10 +66,18 @@ public:
         return true;
     }
 
+    // Answers from saveAnswers; with none left, "취소".
+    SaveAnswer AskSave(QWidget*, const QString& caption, const QString& text) override {
+        questions << caption + " | " + text;
+        return saveAnswers.isEmpty() ? SaveAnswer::Cancel : saveAnswers.takeFirst();
+    }
+
     QList<QStringList> answers;
     QList<QList<double>> values;
     QStringList messages, informed, asked;
     QList<PromptField> shownFields;
+    QList<SaveAnswer> saveAnswers;
+    QStringList questions;
 };
 
 class EditorTest : public ::testing::Test {

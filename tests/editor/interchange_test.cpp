@@ -199,10 +199,13 @@ TEST_F(InterchangeTest, ImportExplainsEightBitAndRawAndRefusesColour) {
 
     // RAW whose size fits no square: the size is asked first.
     WriteFile(Path("strip.raw"), Bytes(2 * 5 * 3, 0));
+    // The imported terrain has no file: replacing it asks first.
     prompts.asked.clear();
     prompts.values = {{5, 3}, {0, 1}};
+    prompts.saveAnswers = {CPrompts::SaveAnswer::Discard};
     Command(ID_IMPORT_HEIGHTMAP, {Path("strip.raw")});
     ASSERT_EQ(prompts.asked.size(), 2);
+    EXPECT_EQ(prompts.questions.size(), 1);
     EXPECT_EQ(Terrain()->info.vertsPerRow, 5);
     EXPECT_EQ(Terrain()->info.vertsPerCol, 3);
 

@@ -24,15 +24,17 @@ TEST_F(EditorTest, MenuAndSplitter) {
                                                 QString::number(item->data().toInt()));
         menus << parts.join('|');
     }
-    EXPECT_EQ(
-        menus,
-        QStringList({"파일(&F)|저장(&S):32774|불러오기(&L):32777|텍스쳐 불러오기(&L):32772|---|"
-                     "높이맵 가져오기(&I)...:32790|높이맵 내보내기(&E)...:32791|---|"
-                     "끝내기(&X):57665",
-                     "편집(&E)|-실행 취소(&U)\tCtrl+Z:57643|---|-잘라내기(&T)\tCtrl+X:57635|"
-                     "-복사(&C)\tCtrl+C:57634|-붙여넣기(&P)\tCtrl+V:57637",
-                     "보기(&V)|상태 표시줄(&S):59393", "도움말(&H)|Veldmark 정보(&A)...:57664"}));
-    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Veldmark"));
+    EXPECT_EQ(menus,
+              QStringList(
+                  {"파일(&F)|저장(&S)\tCtrl+S:32774|다른 이름으로 저장(&A)...\tCtrl+Shift+S:57604|"
+                   "불러오기(&L)\tCtrl+O:32777|텍스쳐 불러오기(&L):32772|---|"
+                   "높이맵 가져오기(&I)...:32790|높이맵 내보내기(&E)...:32791|---|"
+                   "끝내기(&X):57665",
+                   "편집(&E)|-실행 취소(&U)\tCtrl+Z:57643|-다시 실행(&R)\tCtrl+Y:57644|---|"
+                   "-잘라내기(&T)\tCtrl+X:57635|-복사(&C)\tCtrl+C:57634|"
+                   "-붙여넣기(&P)\tCtrl+V:57637",
+                   "보기(&V)|상태 표시줄(&S):59393", "도움말(&H)|Veldmark 정보(&A)...:57664"}));
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("제목 없음 - Veldmark"));
     EXPECT_EQ(frame->splitter->widget(0), frame->mainView);
 }
 

@@ -110,7 +110,7 @@ TEST_F(EditorTest, SaveAndLoadThroughTheDialogsAndFailuresKeepTheTerrain) {
     EXPECT_TRUE(frame->OnCmdMsg(ID_SAVE_MAP));
 
     // Another terrain; the load brings the saved one back into the same object, and the
-    // cancelled dialogs after it change nothing.
+    // cancelled dialog and the save to the open file after it change nothing.
     ASSERT_TRUE(view->NewTerrain(33, 65, 4));
     KrTerrain* t = Terrain();
     prompts.answers = {{path}};
@@ -128,7 +128,7 @@ TEST_F(EditorTest, SaveAndLoadThroughTheDialogsAndFailuresKeepTheTerrain) {
     ASSERT_TRUE(QFile::copy(path, broken) && QFile::resize(broken, 48));
     prompts.answers = {{broken}, {dir.filePath(QStringLiteral("no/such/dir/x.mvd"))}};
     EXPECT_TRUE(frame->OnCmdMsg(ID_LOAD_MAP));
-    EXPECT_TRUE(frame->OnCmdMsg(ID_SAVE_MAP));
+    EXPECT_TRUE(frame->OnCmdMsg(ID_FILE_SAVE_AS));
     // Each says why, in Korean; the save's message keeps its first line and has the
     // system's reason under it.
     ASSERT_EQ(prompts.messages.size(), 2);

@@ -127,7 +127,7 @@ TEST_F(PaintingFile, RoundTripsEveryTexelAndFollowsTheFolder) {
         EXPECT_EQ(b.splatLayers[i].textureIndex, a.splatLayers[i].textureIndex) << i;
         EXPECT_TRUE(TexelsOf(b.alphaMaps[i]) == TexelsOf(a.alphaMaps[i])) << "layer " << i;
     }
-    EXPECT_EQ(b.selectedLayer, -1);
+    EXPECT_EQ(b.selectedLayer, 2) << "the last layer is painted, as after registering it";
 
     // Saved again from the restored terrain, the file comes out the same.
     ASSERT_TRUE(b.SavePainting(movedMvd.c_str(), &error)) << error;
