@@ -43,7 +43,14 @@ CTerrainDocument::~CTerrainDocument() {
 }
 
 bool CTerrainDocument::IsModified() const {
-    return history_.FileChangedSince(saved_);
+    return unstepped_ || history_.FileChangedSince(saved_);
+}
+
+void CTerrainDocument::PaintingChanged() {
+    const bool was = IsModified();
+    unstepped_ = true;
+    if (!was)
+        emit changed();
 }
 
 QString CTerrainDocument::Title() const {
@@ -60,6 +67,7 @@ bool CTerrainDocument::SaveTo(const QString& path, const QString& title) {
         return false;
     filePath_ = written;
     saved_ = history_.StateId();
+    unstepped_ = false;
     emit changed();
     return true;
 }
@@ -113,12 +121,13 @@ bool CTerrainDocument::LoadFile(QString path) {
     if (!loaded)
         return false;
     FinishStroke();
-    const Binding before{filePath_, saved_};
+    const Binding before{filePath_, saved_, unstepped_};
     history_.ReplaceGrid(std::move(loaded), kLoadName,
                          painting.status == KrTerrain::PaintingLoad::Restored);
     Recorded(before);
     filePath_ = path;
     saved_ = history_.StateId();
+    unstepped_ = false;
     emit terrainChanged();
     emit changed();
     view_->ReportPainting(path, painting);
@@ -135,11 +144,12 @@ void CTerrainDocument::Recorded(const Binding& before) {
 
 void CTerrainDocument::ReplaceTerrain(std::unique_ptr<KrTerrain> fresh, bool imported) {
     FinishStroke();
-    const Binding before{filePath_, saved_};
+    const Binding before{filePath_, saved_, unstepped_};
     history_.ReplaceTerrain(std::move(fresh), imported ? kImportName : kNewTerrainName);
     Recorded(before);
     filePath_.clear();
     saved_ = imported ? KrEditHistory::kNoState : history_.StateId();
+    unstepped_ = false;
     emit terrainChanged();
     emit changed();
 }
@@ -164,6 +174,7 @@ void CTerrainDocument::Moved(const KrStepInfo& step, bool undo, bool done) {
         Binding& other = otherBinding_[step.id];
         std::swap(other.path, filePath_);
         std::swap(other.saved, saved_);
+        std::swap(other.unstepped, unstepped_);
     }
     emit message(
         LoadResString(undo ? IDS_UNDONE : IDS_REDONE).arg(QString::fromStdString(step.name)));

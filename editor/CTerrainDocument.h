@@ -21,9 +21,12 @@ public:
     ~CTerrainDocument() override;
 
     QString FilePath() const { return filePath_; }
-    // Whether the vertex data differ from the file's (or there is no file and an edit).
-    // Painting and layers do not count.
+    // Whether the terrain or its painting differ from the files (or there is no file and
+    // an edit).
     bool IsModified() const;
+    // A change to what is saved that is no step (textures loaded or removed, the base
+    // texture, a mapping scale): the mark stays until the next save.
+    void PaintingChanged();
     // "NAME.mvd - Veldmark" or "제목 없음 - Veldmark", with a leading "*" while modified.
     QString Title() const;
 
@@ -74,6 +77,7 @@ private:
     struct Binding {
         QString path;
         uint64_t saved = 0;
+        bool unstepped = false; // see PaintingChanged
     };
     // Reads a file (or one the user picks for an empty path) with its painting and makes it
     // the terrain as one step; false when nothing was read.
@@ -87,6 +91,7 @@ private:
     KrEditHistory history_;
     QString filePath_;
     uint64_t saved_ = 0;
+    bool unstepped_ = false;
     std::map<uint64_t, Binding> otherBinding_;
 };
 

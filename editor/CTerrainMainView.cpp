@@ -447,6 +447,8 @@ void CTerrainMainView::OnLoadTexture() {
         if (terrain->AddTexture(path.toStdWString().c_str(), &error)) {
             if (page)
                 page->AddTextureName(name);
+            if (CTerrainDocument* document = Document())
+                document->PaintingChanged();
         } else {
             failures << QStringLiteral("%1: %2").arg(name, FromUtf8(error));
         }

@@ -146,10 +146,18 @@ void CTerrainTextureControl::OnTrackbarDraw(int id, int position) {
     KrTerrain* terrain = ViewTerrain();
     if (!terrain)
         return;
+    const auto scale = [](float* field, int position) {
+        // The scales are saved with the painting: a change is one the file lacks.
+        if (*field == static_cast<float>(position))
+            return;
+        *field = static_cast<float>(position);
+        if (CTerrainDocument* document = Document())
+            document->PaintingChanged();
+    };
     int edit = 0;
     switch (id) {
     case IDC_TEX_BASE_SCALE:
-        terrain->baseMappingScale = static_cast<float>(position);
+        scale(&terrain->baseMappingScale, position);
         edit = IDC_TEX_BASE_SCALE_EDIT;
         break;
     case IDC_TEX_SMOOTH:
@@ -165,8 +173,8 @@ void CTerrainTextureControl::OnTrackbarDraw(int id, int position) {
         if (terrain->selectedLayer >= 0 &&
             Below(terrain->selectedLayer, terrain->alphaMaps.size()) &&
             Below(terrain->selectedLayer, terrain->splatLayers.size()))
-            terrain->splatLayers[static_cast<size_t>(terrain->selectedLayer)].mappingScale =
-                static_cast<float>(position);
+            scale(&terrain->splatLayers[static_cast<size_t>(terrain->selectedLayer)].mappingScale,
+                  position);
         edit = IDC_TEX_LAYER_SCALE_EDIT;
         break;
     default:
@@ -180,8 +188,11 @@ void CTerrainTextureControl::OnBaseDoubleClick(int row) {
     KrTerrain* terrain = ViewTerrain();
     if (!terrain)
         return;
-    if (Below(row, terrain->textures.size()))
+    if (Below(row, terrain->textures.size()) && terrain->baseTexture != row) {
         terrain->baseTexture = row;
+        if (CTerrainDocument* document = Document())
+            document->PaintingChanged();
+    }
     DlgItem<CTrackBar>(this, IDC_TEX_BASE_SCALE)
         ->setValue(static_cast<int>(terrain->baseMappingScale));
 }
@@ -197,8 +208,10 @@ void CTerrainTextureControl::OnDeleteTexture() {
     if (base->count() == 0)
         return;
     const int index = WToI(GetDlgItemText(this, IDC_TEX_INDEX));
-    if (KrTerrain* terrain = ViewTerrain())
-        terrain->RemoveTexture(index);
+    KrTerrain* terrain = ViewTerrain();
+    CTerrainDocument* document = Document();
+    if (terrain && terrain->RemoveTexture(index) && document)
+        document->PaintingChanged();
     if (index >= 0 && index < base->count())
         delete base->takeItem(index);
     CListView* candidates = DlgItem<CListView>(this, IDC_TEX_CANDIDATES);

@@ -446,7 +446,7 @@ void KrEditHistory::BeginStroke(std::string name) {
 }
 
 // Whether the tools changed anything since the stroke began (normals alone do not count:
-// they drift by themselves), and whether heights changed.
+// they drift by themselves). Heights and texels are both saved, so either changes the file.
 bool KrEditHistory::ToolChanged(bool* changesFile) {
     *changesFile = false;
     for (const KrVertexRecord& r : open_.vertices)
@@ -459,8 +459,10 @@ bool KrEditHistory::ToolChanged(bool* changesFile) {
         if (p.rows.empty() || !lock.Lock(p.map, Bounds(p), D3DLOCK_READONLY))
             continue;
         for (const KrTexelRun& r : p.rows)
-            if (std::memcmp(r.texels.data(), lock.At(r.x0, r.y), r.texels.size() * 4) != 0)
+            if (std::memcmp(r.texels.data(), lock.At(r.x0, r.y), r.texels.size() * 4) != 0) {
+                *changesFile = true;
                 return true;
+            }
     }
     return false;
 }
@@ -583,7 +585,7 @@ bool KrEditHistory::AddSplatLayer(int32_t textureIndex, std::string name) {
         return false;
     try {
         auto step = std::make_unique<Step>();
-        step->info = KrStepInfo{NextId(), KrStepKind::AddLayer, std::move(name), false};
+        step->info = KrStepInfo{NextId(), KrStepKind::AddLayer, std::move(name), true};
         step->a = static_cast<int32_t>(t->splatLayers.size()) - 1;
         step->otherSelected = selected;
         step->owner = t;
@@ -618,7 +620,7 @@ bool KrEditHistory::RemoveSplatLayer(int32_t index, std::string name) {
         Rebase();
         return t->RemoveSplatLayer(index);
     }
-    step->info = KrStepInfo{NextId(), KrStepKind::RemoveLayer, std::move(name), false};
+    step->info = KrStepInfo{NextId(), KrStepKind::RemoveLayer, std::move(name), true};
     step->a = index;
     step->owner = t;
     step->layer = t->splatLayers[static_cast<size_t>(index)];
@@ -643,7 +645,7 @@ bool KrEditHistory::SwapSplatLayers(int32_t a, int32_t b, std::string name) {
         return false;
     try {
         auto step = std::make_unique<Step>();
-        step->info = KrStepInfo{NextId(), KrStepKind::SwapLayers, std::move(name), false};
+        step->info = KrStepInfo{NextId(), KrStepKind::SwapLayers, std::move(name), true};
         step->a = a;
         step->b = b;
         step->owner = t;

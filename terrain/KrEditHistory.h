@@ -62,7 +62,7 @@ struct KrStepInfo {
     uint64_t id;
     KrStepKind kind;
     std::string name; // shown to the user
-    // Whether the step changes what the MapVertexData file stores (the vertex data).
+    // Whether the step changes what is saved: the vertex data or the painting beside them.
     bool changesFile;
 };
 

@@ -235,7 +235,7 @@ TEST_F(DocumentTest, PagesFollowUndoneLayersAndTerrains) {
     ASSERT_EQ(layers->count(), 1);
     EXPECT_EQ(layers->item(0)->text(), "palette.png");
     EXPECT_EQ(StatusText(), QStringLiteral("실행 취소: 레이어 추가"));
-    EXPECT_FALSE(Doc().IsModified()) << "layers are not in the file";
+    EXPECT_TRUE(Doc().IsModified()) << "textures and layers are saved with the painting";
 
     ASSERT_TRUE(view->NewTerrain(65, 65, 10));
     EXPECT_EQ(candidates->count(), 0);

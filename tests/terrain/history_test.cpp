@@ -381,7 +381,7 @@ TEST(EditHistory, LayerStepsPutBackTheListAndTheSelection) {
 }
 
 // Steps that changed nothing are not made; a new edit after an undo drops what could have
-// been redone; the file-change question follows only height and terrain steps.
+// been redone; every step, paint and layers included, changes what is saved.
 TEST(EditHistory, EmptyStrokesRedoDroppingAndFileChanges) {
     HistoryRig rig;
     KrEditHistory& h = rig.history;
@@ -394,16 +394,23 @@ TEST(EditHistory, EmptyStrokesRedoDroppingAndFileChanges) {
     EXPECT_FALSE(h.CanUndo());
 
     ASSERT_TRUE(rig.Stroke(0, 1, {D3DXVECTOR3(0, 0, 0)}, kOverview));
+    const uint64_t raised = h.StateId();
     ASSERT_TRUE(h.AddSplatLayer(0, "레이어 추가"));
+    const uint64_t layered = h.StateId();
     rig.terrain->selectedLayer = 0;
     ASSERT_TRUE(rig.Stroke(1, 1, {D3DXVECTOR3(0, 0, 0)}, kOverview));
     EXPECT_EQ(h.UndoStep()->name, "텍스쳐 칠하기");
     EXPECT_TRUE(h.FileChangedSince(start));
-    const uint64_t raised = h.StepCount() ? h.StateId() : 0;
+    // The painting is saved beside the heights: paint and layer steps change the files too.
+    EXPECT_TRUE(h.FileChangedSince(layered)) << "painted since";
+    const uint64_t painted = h.StateId();
     ASSERT_TRUE(h.Undo());
+    EXPECT_FALSE(h.FileChangedSince(layered));
     ASSERT_TRUE(h.Undo());
     EXPECT_EQ(h.RedoStep()->name, "레이어 추가");
-    EXPECT_FALSE(h.FileChangedSince(raised)) << "only layers and paint lie between";
+    EXPECT_TRUE(h.FileChangedSince(layered)) << "a layer fewer";
+    EXPECT_TRUE(h.FileChangedSince(painted));
+    EXPECT_FALSE(h.FileChangedSince(raised));
     ASSERT_TRUE(h.Undo());
     EXPECT_FALSE(h.FileChangedSince(start));
     ASSERT_TRUE(h.Redo());
