@@ -118,6 +118,10 @@ bool IsLayerKind(KrStepKind kind) {
            kind == KrStepKind::SwapLayers;
 }
 
+bool IsGridKind(KrStepKind kind) {
+    return kind == KrStepKind::LoadGrid || kind == KrStepKind::ReplaceHeights;
+}
+
 } // namespace
 
 size_t KrChangeSet::Bytes() const {
@@ -174,6 +178,7 @@ void KrEditHistory::Detach() {
     ResetOpen();
     slot_ = nullptr;
     capturing_ = false;
+    capturingTexels_ = false;
 }
 
 void KrEditHistory::Clear() {
@@ -239,12 +244,23 @@ bool KrEditHistory::IsDelta(size_t stepNumber) const {
     return kind == KrStepKind::Stroke || IsLayerKind(kind);
 }
 
+bool KrEditHistory::KeepsPainting(size_t stepNumber) const {
+    if (stepNumber == 0 || stepNumber > steps_.size())
+        return false;
+    const Step& step = *steps_[stepNumber - 1];
+    return IsGridKind(step.info.kind) && !step.painting;
+}
+
 // Only a change set that some step may take in needs capturing: beside whole-terrain steps
-// the kept objects hold their own state, so frames there cost nothing.
+// the kept objects hold their own state, so frames there cost nothing. A step that swaps only
+// the grid keeps its grids whole, but the painting stays in the terrain: beside it texels
+// are captured, vertices not.
 void KrEditHistory::UpdateCapturing() {
-    capturing_ = !broken_ && current_ && current_->vertices &&
-                 (strokeOpen_ || IsDelta(position_) || IsDelta(position_ + 1));
-    if (!capturing_ && !open_.Empty())
+    const bool live = !broken_ && current_ && current_->vertices;
+    capturing_ = live && (strokeOpen_ || IsDelta(position_) || IsDelta(position_ + 1));
+    capturingTexels_ =
+        capturing_ || (live && (KeepsPainting(position_) || KeepsPainting(position_ + 1)));
+    if (!capturingTexels_ && !open_.Empty())
         ResetOpen();
 }
 
@@ -283,6 +299,7 @@ void KrEditHistory::Break() {
     ResetOpen();
     broken_ = true;
     capturing_ = false;
+    capturingTexels_ = false;
 }
 
 void KrEditHistory::ResetOpen() {
@@ -301,6 +318,7 @@ void KrEditHistory::ResetOpen() {
             gridCount_ = 0;
             broken_ = true;
             capturing_ = false;
+            capturingTexels_ = false;
         }
     }
 }
@@ -313,9 +331,9 @@ void KrEditHistory::Leave() {
     }
     if (!open_.Empty()) {
         bool ok = true;
-        if (IsDelta(position_))
+        if (IsDelta(position_) || KeepsPainting(position_))
             ok = Merge(open_, *steps_[position_ - 1]);
-        if (ok && IsDelta(position_ + 1))
+        if (ok && (IsDelta(position_ + 1) || KeepsPainting(position_ + 1)))
             ok = Merge(open_, *steps_[position_]);
         if (!ok) {
             Rebase();
@@ -327,12 +345,13 @@ void KrEditHistory::Leave() {
 }
 
 // Adds to step what from holds and the step lacks. Texels between a run of each in one row
-// have not changed since either was taken, so they are read from the map.
+// have not changed since either was taken, so they are read from the map. A grid step keeps
+// its grids whole and takes texels only.
 bool KrEditHistory::Merge(KrChangeSet& from, Step& step) {
     KrChangeSet& into = step.delta;
     const size_t had = into.vertices.size();
     try {
-        if (!from.vertices.empty()) {
+        if (!from.vertices.empty() && !IsGridKind(step.info.kind)) {
             for (const KrVertexRecord& r : into.vertices)
                 SetBit(scratch_, r.index);
             size_t extra = 0;
@@ -827,6 +846,11 @@ bool KrEditHistory::SwapGridWith(Step& step) {
     KrTerrain* other = step.other.get();
     if (!other->RestoreGridBuffers())
         return false;
+    // Texels of the painting that stays, as they were on the other side.
+    if (!Exchange(step.delta)) {
+        other->ReleaseGridBuffers();
+        return false;
+    }
     current_->SwapGrid(*other);
     if (step.painting)
         current_->SwapPainting(*other);

@@ -145,7 +145,7 @@ public:
     // not locked).
     void CaptureTexels(const KrTerrain& t, KrTextureEntry* map, int32_t x0, int32_t y0, int32_t x1,
                        int32_t y1) {
-        if (capturing_)
+        if (capturingTexels_)
             CaptureTexelsSlow(t, map, x0, y0, x1, y1);
     }
     // Texture index was removed from t's list: layers kept by the steps on the same painting
@@ -156,7 +156,8 @@ private:
     struct Step;
 
     KrTerrain* Current() const { return slot_ ? *slot_ : nullptr; }
-    bool IsDelta(size_t stepNumber) const; // 1-based: step n leads to position n
+    bool IsDelta(size_t stepNumber) const;       // 1-based: step n leads to position n
+    bool KeepsPainting(size_t stepNumber) const; // a grid step that leaves the painting
     void UpdateCapturing();
     void CheckGrid();
     void Rebase();
@@ -216,8 +217,9 @@ private:
 
     bool strokeOpen_ = false;
     std::string strokeName_;
-    bool capturing_ = false;
-    bool broken_ = false; // something could not be recorded: the next action starts afresh
+    bool capturing_ = false;       // vertices and texels
+    bool capturingTexels_ = false; // texels (also while capturing_)
+    bool broken_ = false;          // something could not be recorded: the next action starts afresh
 
     KrChangeSet open_;
     size_t openBytes_ = 0;

@@ -180,7 +180,8 @@ const D3DXVECTOR3 kAway(0, 50, 3000); // the terrain lies behind it
 TEST(EditHistory, RandomSequencesUndoAndRedoBitForBit) {
     const D3DXVECTOR3 eyes[] = {kOverview, D3DXVECTOR3(200, 120, -100), D3DXVECTOR3(-250, 60, 150),
                                 kAway};
-    int layerUndos = 0; // removed layers put back or taken out again, over all seeds
+    int layerUndos = 0;    // removed layers put back or taken out again, over all seeds
+    int paintingLoads = 0; // loads that brought a painting, over all seeds
     for (unsigned seed : {1u, 2u, 3u}) {
         SCOPED_TRACE(seed);
         HistoryRig rig;
@@ -257,7 +258,9 @@ TEST(EditHistory, RandomSequencesUndoAndRedoBitForBit) {
                     h.ReplaceTerrain(rig.NewTerrain(side, side + pick(9), 9), "새 지형");
                     rig.AddTexture();
                 } else {
-                    rig.Load(size_t(pick(2)));
+                    const bool painting = pick(2) == 0;
+                    paintingLoads += painting;
+                    rig.Load(size_t(pick(2)), painting);
                 }
                 made(true, at);
             } else if (kind < 8) {
@@ -298,6 +301,7 @@ TEST(EditHistory, RandomSequencesUndoAndRedoBitForBit) {
         }
     }
     EXPECT_GT(layerUndos, 5);
+    EXPECT_GT(paintingLoads, 3);
 }
 
 // Tools run with editing set but no stroke open, as code other than the view may do: their
@@ -562,8 +566,21 @@ TEST(EditHistory, LoadWithPaintingKeepsThePaintingBeforeIt) {
     EXPECT_EQ(t.info.vertsPerRow, 20);
     EXPECT_EQ(std::vector<const KrTextureEntry*>(t.alphaMaps.begin(), t.alphaMaps.end()),
               kept.maps);
+    // Texels painted there outside a stroke belong to that position, though the step keeps
+    // only grids.
+    t.activeTool = 1;
+    t.paintMode = 1;
+    t.selectedLayer = 0;
+    t.editing = true;
+    for (float x : {-30.0f, 0.0f, 30.0f})
+        rig.Frame(kOverview, x, 0);
+    t.editing = false;
+    const Snapshot painted = rig.Take();
+    ASSERT_NE(painted.texels, kept.texels);
     ASSERT_TRUE(h.Undo());
     EXPECT_TRUE(rig.Matches(kept));
+    ASSERT_TRUE(h.Redo());
+    EXPECT_TRUE(rig.Matches(painted));
 }
 
 // Heights taken in on the same grid are one step that keeps the grid before: undo and redo
