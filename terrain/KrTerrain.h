@@ -56,15 +56,22 @@ struct KrSplatLayer {
 };
 
 class KrQuadTree;
+struct KrTerrainGrid;
 
 class KrTerrain : public KrNode {
 public:
     KrTerrain();
     ~KrTerrain() override;
 
-    // Grid and vertex data.
+    // Grid and vertex data. Create and LoadMapVertexData prepare the grid (KrTerrainGrid.h)
+    // and install it in one go.
     bool Create(int32_t width, int32_t depth, int32_t cellSpacing);
     bool BuildVertices();
+    // On the interface thread: puts a prepared grid in place, making its vertex and index
+    // buffers (a grid of the same size reuses those there) and filling the vertex buffer.
+    // Afterwards `grid` holds the previous grid's arrays, which may be freed on any thread.
+    // On failure the terrain and `grid` are as they were.
+    bool InstallGrid(KrTerrainGrid& grid, std::string* error = nullptr);
     bool UpdateNormals(const int32_t* triangles);
     // The vertex buffer is refreshed only where the master array changed. The brush, the
     // normal pass and the grid's own builders keep track of that; code that writes
@@ -140,11 +147,14 @@ public:
     bool pickHit = false;
 
 private:
-    // Per vertex, for the normal pass: its normal before the pass and how often this frame's
-    // list names it.
-    struct NormalWork {
+    // The normal pass's work. Per vertex, how often this frame's list names it (a vertex
+    // named 255 times or more keeps its count in normalCrowd_); in order of first listing,
+    // the normals the listed vertices had before the pass.
+    struct NormalBefore {
         float nx, ny, nz;
-        int32_t uses;
+    };
+    struct CrowdedVertex {
+        int32_t index, uses;
     };
 
     struct IndexRange {
@@ -156,17 +166,21 @@ private:
     // be made, and then changed_ is uploaded whole).
     IndexRange changed_{INT32_MAX, -1};
     std::unique_ptr<IndexRange[]> changedRows_;
-    // numVertices entries, made by the first normal pass on a grid.
-    std::unique_ptr<NormalWork[]> normalWork_;
+    // numVertices zeroes, made with the grid; the other two grow with the longest list.
+    std::unique_ptr<uint8_t[]> normalUses_;
+    std::unique_ptr<NormalBefore[]> normalsBefore_;
+    size_t normalsBeforeCapacity_ = 0;
+    std::unique_ptr<CrowdedVertex[]> normalCrowd_;
+    size_t normalCrowdCapacity_ = 0;
 
+    bool ReserveNormalWork(int64_t count);
     void MarkVertex(int32_t index);
     // Copies the changed vertices to the device, a few row runs at a time.
     bool UploadChangedVertices();
 
+    bool Install(KrTerrainGrid& grid, bool withIndices, std::string* error);
     // A new grid whose vertex buffer already holds the whole array.
     void ResetVertexTracking();
-    // The quadtree size rule: rebuilds or drops the tree for the current grid.
-    void ApplyQuadTreeRule();
     void ReleaseSplatting();
 };
 
