@@ -131,9 +131,9 @@ bool PrepareGridTables(KrTerrainGrid* grid, const KrProgress& progress, float fr
         return Fail(error, kNoMemory);
     grid->quadTree.reset();
     if (QuadTreeFits(info.vertsPerRow, info.vertsPerCol)) {
-        auto tree = std::unique_ptr<KrQuadTree>(new (std::nothrow)
-                                                    KrQuadTree(info.vertsPerRow, info.vertsPerCol));
-        if (!tree || !tree->Build(grid->vertices.get()))
+        // The tree itself is small; its tables are what may not fit.
+        auto tree = std::make_unique<KrQuadTree>(info.vertsPerRow, info.vertsPerCol);
+        if (!tree->Build(grid->vertices.get()))
             return Fail(error, kNoMemory);
         progress.Report(from + (to - from) * 0.5f);
         if (progress.Cancelled())

@@ -286,10 +286,13 @@ TEST(PerfEquivalence, FlatLayoutMatchesVertexByVertex) {
 TEST(PerfEquivalence, TreeRadiiAndLinksMatchTheSearch) {
     std::mt19937 rng(515);
     int links = 0;
+    const std::vector<Layout> all = {Layout::Created,          Layout::Jittered,
+                                     Layout::UnevenButRegular, Layout::Mirrored,
+                                     Layout::TiedColumns,      Layout::Sheared};
+    const std::vector<Layout> two = {Layout::Created, Layout::Jittered};
     for (auto [w, d] : {std::pair{3, 3}, {33, 33}, {257, 257}, {65, 17}, {17, 65}, {129, 33}}) {
         const Vertices flat = ReferenceLayout(w, d, 10, 10);
-        for (Layout layout : {Layout::Created, Layout::Jittered, Layout::UnevenButRegular,
-                              Layout::Mirrored, Layout::TiedColumns, Layout::Sheared}) {
+        for (Layout layout : w* d > 20000 ? two : all) {
             SCOPED_TRACE(testing::Message() << w << " x " << d << " layout " << int(layout));
             const Vertices v = Moved(flat, w, d, layout, rng);
             KrQuadTree tree(w, d);
@@ -304,7 +307,7 @@ TEST(PerfEquivalence, TreeRadiiAndLinksMatchTheSearch) {
             EXPECT_EQ(tree.FindNode(v.data(), corners), found ? found->tile : KrQuadTile{});
         }
     }
-    EXPECT_GT(links, 50000); // most tiles are linked on most layouts
+    EXPECT_GT(links, 40000); // most tiles are linked on most layouts
 }
 
 TEST(PerfEquivalence, RandomFramesMatchTheStraightforwardSteps) {
