@@ -9,15 +9,18 @@
 
 namespace {
 
-// Per-tile marks.
-constexpr uint8_t kCulled = 1;      // set by the cull pass, consumed by the index pass
-constexpr uint8_t kWholeInside = 2; // set with kCulled: the marks below were not refreshed
-constexpr uint8_t kSplits = 4;      // the index pass's answer, valid for splitPass_'s pass
-constexpr uint8_t kReached = 8;     // only while linking
-constexpr uint8_t kLinks = 0xF0;    // one bit per direction
-constexpr uint8_t LinkBit(int direction) {
-    return static_cast<uint8_t>(0x10 << direction);
+// The marks in the low byte of a tile's state.
+constexpr uint32_t kCulled = 1;      // set by the cull pass, consumed by the index pass
+constexpr uint32_t kWholeInside = 2; // set with kCulled: the marks below were not refreshed
+constexpr uint32_t kSplits = 4;      // the index pass's answer, for the pass above the marks
+constexpr uint32_t kReached = 8;     // only while linking
+constexpr uint32_t kLinks = 0xF0;    // one bit per direction
+constexpr uint32_t kMarks = 0xFF;
+constexpr uint32_t LinkBit(int direction) {
+    return 0x10u << direction;
 }
+// Index passes count up to this and then start again at 1, after every tile's pass is reset.
+constexpr uint32_t kPassLimit = 0xFFFFFFu;
 
 D3DXVECTOR3 Position(const KrTerrainVertex* vertices, int32_t index) {
     const KrTerrainVertex& v = vertices[index];
@@ -30,19 +33,6 @@ float Length(const D3DXVECTOR3& v) {
 
 float PlaneDistance(const KrPlane& p, const D3DXVECTOR3& v) {
     return p.a * v.x + p.b * v.y + p.c * v.z + p.d;
-}
-
-// The lengths ClassifySphere divides by, the same expression.
-void PlaneLengths(const KrFrustum* frustum, float out[6]) {
-    for (int i = 0; i < 6; ++i) {
-        const KrPlane& p = frustum->planes[i];
-        out[i] = std::sqrt(p.a * p.a + p.b * p.b + p.c * p.c);
-    }
-}
-
-// The tiles of the levels above this one: level k starts there in the per-tile tables.
-int64_t FirstOfLevel(int32_t level) {
-    return ((int64_t{1} << (2 * level)) - 1) / 3;
 }
 
 int32_t* PutTriangle(int32_t* out, int32_t a, int32_t b, int32_t c) {
@@ -68,66 +58,66 @@ KrQuadTree::KrQuadTree(int32_t w, int32_t d) : w_(w), d_(d) {
     while (leafLevel_ + 1 < kMaxLevels && ((w - 1) >> leafLevel_) > 1 &&
            ((d - 1) >> leafLevel_) > 1)
         ++leafLevel_;
+    int64_t start = 0;
     for (int32_t k = 0; k <= leafLevel_; ++k) {
-        tileWidth_[k] = (w - 1) >> k;
-        tileHeightW_[k] = ((d - 1) >> k) * w;
+        levels_[k] = Level{static_cast<int32_t>(start), (w - 1) >> k, ((d - 1) >> k) * w};
+        start += int64_t{1} << (2 * k);
     }
-    tileCount_ = static_cast<int32_t>(FirstOfLevel(leafLevel_ + 1));
-    splitterCount_ = static_cast<int32_t>(FirstOfLevel(leafLevel_));
+    levels_[leafLevel_ + 1].start = static_cast<int32_t>(start);
+    tileCount_ = static_cast<int32_t>(start);
 }
 
 KrQuadTree::~KrQuadTree() = default;
 
 KrQuadTree::Tile KrQuadTree::At(int32_t level, int32_t column, int32_t row) const {
-    Tile t;
-    t.level = level;
-    t.column = column;
-    t.row = row;
-    t.index = static_cast<int32_t>(FirstOfLevel(level)) + (row << level) + column;
-    const int32_t tl = row * tileHeightW_[level] + column * tileWidth_[level];
-    t.corners[CornerTL] = tl;
-    t.corners[CornerTR] = tl + tileWidth_[level];
-    t.corners[CornerBL] = tl + tileHeightW_[level];
-    t.corners[CornerBR] = tl + tileHeightW_[level] + tileWidth_[level];
-    return t;
+    const Level& l = levels_[level];
+    return Tile{level, column, row, l.start + (row << level) + column,
+                row * l.down + column * l.across};
 }
 
-KrQuadTree::Tile KrQuadTree::ChildOf(const Tile& tile, int quarter) const {
-    return At(tile.level + 1, 2 * tile.column + (quarter & 1), 2 * tile.row + (quarter >> 1));
+inline KrQuadTree::Tile KrQuadTree::ChildOf(const Tile& tile, int quarter) const {
+    const int32_t level = tile.level + 1;
+    const Level& l = levels_[level];
+    const int32_t right = quarter & 1, lower = quarter >> 1;
+    const int32_t column = 2 * tile.column + right, row = 2 * tile.row + lower;
+    return Tile{level, column, row, l.start + (row << level) + column,
+                tile.tl + right * l.across + lower * l.down};
 }
 
-bool KrQuadTree::Beside(const Tile& tile, int direction, Tile* out) const {
-    const int32_t last = (1 << tile.level) - 1;
-    int32_t column = tile.column, row = tile.row;
+inline bool KrQuadTree::Beside(const Tile& tile, int direction, Tile* out) const {
+    const int32_t side = 1 << tile.level;
+    const Level& l = levels_[tile.level];
+    *out = tile;
     switch (direction) {
     case EdgeUp:
-        --row;
-        break;
+        out->row -= 1, out->index -= side, out->tl -= l.down;
+        return tile.row > 0;
     case EdgeDown:
-        ++row;
-        break;
+        out->row += 1, out->index += side, out->tl += l.down;
+        return tile.row < side - 1;
     case EdgeLeft:
-        --column;
-        break;
+        out->column -= 1, out->index -= 1, out->tl -= l.across;
+        return tile.column > 0;
     case EdgeRight:
-        ++column;
-        break;
+        out->column += 1, out->index += 1, out->tl += l.across;
+        return tile.column < side - 1;
     default:
         return false;
     }
-    if (column < 0 || row < 0 || column > last || row > last)
-        return false;
-    *out = At(tile.level, column, row);
-    return true;
 }
 
-bool KrQuadTree::Linked(const Tile& tile, int direction) const {
-    return marks_ && (marks_[tile.index] & LinkBit(direction));
+inline void KrQuadTree::CornersOf(const Tile& tile, int32_t out[4]) const {
+    const Level& l = levels_[tile.level];
+    out[CornerTL] = tile.tl;
+    out[CornerTR] = tile.tl + l.across;
+    out[CornerBL] = tile.tl + l.down;
+    out[CornerBR] = tile.tl + l.down + l.across;
 }
 
-int32_t KrQuadTree::CentreOf(const Tile& tile) {
-    const int32_t* c = tile.corners;
-    return (c[CornerTL] + c[CornerTR] + c[CornerBL] + c[CornerBR]) / 4;
+// The corners' average, (TL + TR + BL + BR) / 4; every term is at least 0.
+inline int32_t KrQuadTree::CentreOf(int32_t level, int32_t tl) const {
+    const Level& l = levels_[level];
+    return (4 * tl + 2 * l.across + 2 * l.down) >> 2;
 }
 
 KrQuadTile KrQuadTree::Child(KrQuadTile tile, int quarter) const {
@@ -140,15 +130,13 @@ KrQuadTile KrQuadTree::Child(KrQuadTile tile, int quarter) const {
 KrQuadTile KrQuadTree::Neighbour(KrQuadTile tile, int direction) const {
     const Tile t = At(tile);
     Tile beside;
-    if (!Linked(t, direction) || !Beside(t, direction, &beside))
+    if (!tiles_ || !(tiles_[t.index].state & LinkBit(direction)) || !Beside(t, direction, &beside))
         return KrQuadTile{};
     return KrQuadTile{beside.level, beside.column, beside.row};
 }
 
 void KrQuadTree::Corners(KrQuadTile tile, int32_t out[4]) const {
-    const Tile t = At(tile);
-    for (int k = 0; k < 4; ++k)
-        out[k] = t.corners[k];
+    CornersOf(At(tile), out);
 }
 
 int32_t KrQuadTree::Centre(KrQuadTile tile) const {
@@ -156,35 +144,30 @@ int32_t KrQuadTree::Centre(KrQuadTile tile) const {
 }
 
 float KrQuadTree::Radius(KrQuadTile tile) const {
-    return radius_ ? radius_[At(tile).index] : 0.0f;
+    return tiles_ ? tiles_[At(tile).index].radius : 0.0f;
 }
 
 bool KrQuadTree::Culled(KrQuadTile tile) const {
-    return marks_ && (marks_[At(tile).index] & kCulled);
+    return tiles_ && (tiles_[At(tile).index].state & kCulled);
 }
 
 // Leaves get the half diagonal too: with radius 0 a cell would be culled as soon as the
 // one point standing for it left the frustum, and holes opened at the view's edges.
 bool KrQuadTree::Build(const KrTerrainVertex* vertices) {
-    const auto count = static_cast<size_t>(tileCount_);
-    radius_.reset(new (std::nothrow) float[count]);
-    marks_.reset(new (std::nothrow) uint8_t[count]());
-    splitPass_.reset(new (std::nothrow) uint32_t[static_cast<size_t>(splitterCount_)]());
-    if (!radius_ || !marks_ || (splitterCount_ > 0 && !splitPass_)) {
-        radius_.reset();
-        marks_.reset();
-        splitPass_.reset();
+    tiles_.reset(new (std::nothrow) TileState[static_cast<size_t>(tileCount_)]);
+    if (!tiles_)
         return false;
-    }
+    indexPass_ = 0;
+    TileState* tile = tiles_.get();
     for (int32_t level = 0; level <= leafLevel_; ++level) {
         const int32_t side = 1 << level;
-        const int32_t across = tileWidth_[level], down = tileHeightW_[level];
-        float* radius = radius_.get() + FirstOfLevel(level);
+        const int32_t across = levels_[level].across, down = levels_[level].down;
         for (int32_t row = 0; row < side; ++row) {
             int32_t tl = row * down;
-            for (int32_t column = 0; column < side; ++column, tl += across)
-                *radius++ =
-                    0.5f * Length(Position(vertices, tl) - Position(vertices, tl + down + across));
+            for (int32_t column = 0; column < side; ++column, tl += across, ++tile)
+                *tile = TileState{
+                    0.5f * Length(Position(vertices, tl) - Position(vertices, tl + down + across)),
+                    0};
         }
     }
     return true;
@@ -218,9 +201,9 @@ bool KrQuadTree::SearchReaches(const Tile& tile, const KrTerrainVertex* vertices
         const Tile parent = At(level, tile.column >> (shift + 1), tile.row >> (shift + 1));
         const int toward = ((tile.row >> shift) & 1) * 2 + ((tile.column >> shift) & 1);
         for (int quarter = 0; quarter <= toward; ++quarter) {
-            const Tile child = ChildOf(parent, quarter);
-            const bool holds =
-                BoxHolds(vertices, child.corners[CornerTL], child.corners[CornerBR], p);
+            int32_t corners[4];
+            CornersOf(ChildOf(parent, quarter), corners);
+            const bool holds = BoxHolds(vertices, corners[CornerTL], corners[CornerBR], p);
             if (holds != (quarter == toward))
                 return false;
         }
@@ -232,7 +215,7 @@ bool KrQuadTree::SearchReaches(const Tile& tile, const KrTerrainVertex* vertices
 // child box on each level above it: the search finds every tile. Elsewhere each tile that
 // could be linked is searched for once.
 void KrQuadTree::LinkNeighbours(const KrTerrainVertex* vertices) {
-    if (!marks_)
+    if (!tiles_)
         return;
     const bool regular = OnRegularLayout(vertices);
     if (!regular) {
@@ -241,9 +224,8 @@ void KrQuadTree::LinkNeighbours(const KrTerrainVertex* vertices) {
             for (int32_t row = 0; row < side; ++row)
                 for (int32_t column = 0; column < side; ++column) {
                     const Tile t = At(level, column, row);
-                    const bool reached = SearchReaches(t, vertices);
-                    marks_[t.index] = static_cast<uint8_t>(reached ? marks_[t.index] | kReached
-                                                                   : marks_[t.index] & ~kReached);
+                    uint32_t& state = tiles_[t.index].state;
+                    state = SearchReaches(t, vertices) ? state | kReached : state & ~kReached;
                 }
         }
     }
@@ -255,39 +237,40 @@ void KrQuadTree::LinkNeighbours(const KrTerrainVertex* vertices) {
     const int64_t w = w_, limit = std::min(w * w - 1, w * d_ - 1);
     for (int32_t level = 0; level < leafLevel_; ++level) {
         const int32_t side = 1 << level, last = side - 1;
-        const int64_t g = tileWidth_[level], down = tileHeightW_[level];
+        const int64_t g = levels_[level].across, down = levels_[level].down;
         const bool square = g * w == down;
         const int64_t toCentre = g / 2 + down / 2;
-        const int32_t steps[4] = {-side, side, -1, 1}; // to the tile beside, in the tables
-        uint8_t* marks = marks_.get() + FirstOfLevel(level);
+        const int32_t steps[4] = {-side, side, -1, 1}; // to the tile beside, in tiles_
+        TileState* tile = tiles_.get() + levels_[level].start;
         for (int32_t row = 0; row < side; ++row) {
-            for (int32_t column = 0; column < side; ++column, ++marks) {
+            for (int32_t column = 0; column < side; ++column, ++tile) {
                 const int64_t tl = row * down + column * g;
                 const bool beside[4] = {square && row > 0, square && row<last, column> 0,
                                         column < last};
                 const int64_t centres[4] = {tl - down + toCentre, tl + down + toCentre,
                                             tl - g + toCentre, tl + g + toCentre};
-                uint8_t links = 0;
+                uint32_t links = 0;
                 for (int direction = 0; direction < 4; ++direction) {
                     if (!beside[direction] || centres[direction] > limit)
                         continue;
-                    if (regular || (marks[steps[direction]] & kReached))
+                    if (regular || (tile[steps[direction]].state & kReached))
                         links |= LinkBit(direction);
                 }
-                *marks = static_cast<uint8_t>((*marks & ~kLinks) | links);
+                tile->state = (tile->state & ~kLinks) | links;
             }
         }
     }
     if (!regular) {
-        for (int32_t i = 0; i < splitterCount_; ++i)
-            marks_[i] &= static_cast<uint8_t>(~kReached);
+        for (int32_t i = 0; i < levels_[leafLevel_].start; ++i)
+            tiles_[i].state &= ~kReached;
     }
 }
 
 int32_t KrQuadTree::NeighbourCorners(KrQuadTile tile, int direction, int32_t out[4]) const {
-    const Tile t = At(tile);
-    const int32_t tl = t.corners[CornerTL], tr = t.corners[CornerTR];
-    const int32_t bl = t.corners[CornerBL], br = t.corners[CornerBR];
+    int32_t corners[4];
+    CornersOf(At(tile), corners);
+    const int32_t tl = corners[CornerTL], tr = corners[CornerTR];
+    const int32_t bl = corners[CornerBL], br = corners[CornerBR];
     const int32_t g = tr - tl;
     const int32_t w = w_;
     switch (direction) {
@@ -322,15 +305,18 @@ KrQuadTile KrQuadTree::FindNode(const KrTerrainVertex* vertices, const int32_t s
 
     Tile t = At(0, 0, 0);
     for (;;) {
-        if (t.corners[0] == sought[0] && t.corners[1] == sought[1] && t.corners[2] == sought[2] &&
-            t.corners[3] == sought[3])
+        int32_t corners[4];
+        CornersOf(t, corners);
+        if (std::equal(corners, corners + 4, sought))
             return KrQuadTile{t.level, t.column, t.row};
         if (t.level == leafLevel_)
             return KrQuadTile{};
         int quarter = 0;
-        while (quarter < 4 && !BoxHolds(vertices, ChildOf(t, quarter).corners[CornerTL],
-                                        ChildOf(t, quarter).corners[CornerBR], p))
-            ++quarter;
+        for (; quarter < 4; ++quarter) {
+            CornersOf(ChildOf(t, quarter), corners);
+            if (BoxHolds(vertices, corners[CornerTL], corners[CornerBR], p))
+                break;
+        }
         if (quarter == 4)
             return KrQuadTile{};
         t = ChildOf(t, quarter);
@@ -339,12 +325,12 @@ KrQuadTile KrQuadTree::FindNode(const KrTerrainVertex* vertices, const int32_t s
 
 int32_t KrQuadTree::LodLevel(KrQuadTile tile, const D3DXVECTOR3* eye,
                              const KrTerrainVertex* vertices, double lodFactor) const {
-    return LodLevelOf(At(tile), eye, vertices, lodFactor);
+    return LodLevelOf(Centre(tile), eye, vertices, lodFactor);
 }
 
-int32_t KrQuadTree::LodLevelOf(const Tile& tile, const D3DXVECTOR3* eye,
+int32_t KrQuadTree::LodLevelOf(int32_t centre, const D3DXVECTOR3* eye,
                                const KrTerrainVertex* vertices, double lodFactor) const {
-    const float d = Length(*eye - Position(vertices, CentreOf(tile)));
+    const float d = Length(*eye - Position(vertices, centre));
     const double level = static_cast<double>(d) * lodFactor;
     // Also catches a non-finite distance, which a degenerate frustum gives.
     if (!(level >= 2.0))
@@ -354,163 +340,180 @@ int32_t KrQuadTree::LodLevelOf(const Tile& tile, const D3DXVECTOR3* eye,
     return static_cast<int32_t>(level);
 }
 
+KrQuadTree::Pass KrQuadTree::StartPass(const KrTerrainVertex* vertices, const KrFrustum* frustum,
+                                       int32_t* indices, double lodFactor) const {
+    Pass pass{vertices, frustum, {}, lodFactor, indices};
+    // The lengths ClassifySphere divides by, the same expression, once per pass.
+    for (int i = 0; i < 6; ++i) {
+        const KrPlane& p = frustum->planes[i];
+        pass.planeLengths[i] = std::sqrt(p.a * p.a + p.b * p.b + p.c * p.c);
+    }
+    return pass;
+}
+
 int KrQuadTree::IsInFrustum(KrQuadTile tile, const KrFrustum* frustum,
                             const KrTerrainVertex* vertices) const {
-    float lengths[6];
-    PlaneLengths(frustum, lengths);
-    return Classify(At(tile), frustum, lengths, vertices);
+    return Classify(StartPass(vertices, frustum, nullptr, 0), At(tile));
 }
 
 // ClassifySphere's tests, in its order, on lengths worked out beforehand.
-int KrQuadTree::Classify(const Tile& tile, const KrFrustum* frustum, const float planeLengths[6],
-                         const KrTerrainVertex* vertices) const {
+int KrQuadTree::Classify(const Pass& pass, const Tile& tile) const {
+    const KrTerrainVertex* vertices = pass.vertices;
+    int32_t corners[4];
+    CornersOf(tile, corners);
     D3DXVECTOR3 c;
     if (tile.level < leafLevel_) {
         c = Position(vertices, CentreOf(tile));
     } else {
         // A cell has no centre vertex (the average index lies elsewhere on the grid): use
         // the midpoint of its corners.
-        for (int32_t corner : tile.corners)
+        for (int32_t corner : corners)
             c += Position(vertices, corner);
         c = c * 0.25f;
     }
-    const float radius = radius_[tile.index];
+    const float radius = tiles_[tile.index].radius;
+    const KrPlane* planes = pass.frustum->planes;
     bool crossing = false;
     for (int i = 0; i < 6 && !crossing; ++i)
-        crossing = std::fabs(PlaneDistance(frustum->planes[i], c)) / planeLengths[i] < radius;
+        crossing = std::fabs(PlaneDistance(planes[i], c)) / pass.planeLengths[i] < radius;
     if (!crossing) {
-        for (const KrPlane& plane : frustum->planes) {
-            if (!(PlaneDistance(plane, c) < 0.0f))
+        for (int i = 0; i < 6; ++i) {
+            if (!(PlaneDistance(planes[i], c) < 0.0f))
                 return 0;
         }
     }
 
     int inside = 0;
     for (int corner : {CornerBR, CornerBL, CornerTR, CornerTL}) {
-        const D3DXVECTOR3 p = Position(vertices, tile.corners[corner]);
-        if (ContainsPoint(frustum, &p))
+        const D3DXVECTOR3 p = Position(vertices, corners[corner]);
+        if (ContainsPoint(pass.frustum, &p))
             ++inside;
     }
     return inside == 4 ? 2 : 1;
 }
 
 void KrQuadTree::FrustumCull(const KrTerrainVertex* vertices, const KrFrustum* frustum) {
-    if (!marks_)
-        return;
-    float lengths[6];
-    PlaneLengths(frustum, lengths);
-    Cull(At(0, 0, 0), vertices, frustum, lengths);
+    if (tiles_)
+        Cull(StartPass(vertices, frustum, nullptr, 0), At(0, 0, 0));
 }
 
-void KrQuadTree::Cull(const Tile& tile, const KrTerrainVertex* vertices, const KrFrustum* frustum,
-                      const float planeLengths[6]) {
-    const int r = Classify(tile, frustum, planeLengths, vertices);
-    uint8_t& marks = marks_[tile.index];
-    marks = static_cast<uint8_t>((marks & ~(kCulled | kWholeInside)) | (r == 0 ? kCulled : 0) |
-                                 (r == 2 ? kWholeInside : 0));
+void KrQuadTree::Cull(const Pass& pass, const Tile& tile) {
+    const int r = Classify(pass, tile);
+    uint32_t& state = tiles_[tile.index].state;
+    state =
+        (state & ~(kCulled | kWholeInside)) | (r == 0 ? kCulled : 0) | (r == 2 ? kWholeInside : 0);
     if (r == 1 && tile.level < leafLevel_) {
         for (int quarter = 0; quarter < 4; ++quarter)
-            Cull(ChildOf(tile, quarter), vertices, frustum, planeLengths);
+            Cull(pass, ChildOf(tile, quarter));
     }
 }
 
 void KrQuadTree::NextIndexPass() {
-    if (++indexPass_ == 0)
-        indexPass_ = 1; // 0 marks a tile never asked
+    if (++indexPass_ <= kPassLimit)
+        return;
+    // Passes this far back could be mistaken for new ones: forget them all.
+    for (int32_t i = 0; i < tileCount_; ++i)
+        tiles_[i].state &= kMarks;
+    indexPass_ = 1; // 0 marks a tile never asked
+}
+
+// The answer kept for this pass is read here, inline in both walks; only the first asking in
+// a pass works it out.
+inline bool KrQuadTree::Splits(const Pass& pass, int32_t level, int32_t index, int32_t tl) {
+    if (level >= leafLevel_)
+        return false;
+    const uint32_t state = tiles_[index].state;
+    if (state >> 8 == indexPass_)
+        return state & kSplits;
+    return WorkOutSplits(pass, level, index, tl);
+}
+
+bool KrQuadTree::WorkOutSplits(const Pass& pass, int32_t level, int32_t index, int32_t tl) {
+    uint32_t& state = tiles_[index].state;
+    const bool splits =
+        levels_[level].across >
+        LodLevelOf(CentreOf(level, tl), &pass.frustum->centre, pass.vertices, pass.lodFactor);
+    state = indexPass_ << 8 | (state & kMarks & ~kSplits) | (splits ? kSplits : 0);
+    return splits;
 }
 
 int32_t KrQuadTree::GenerateIndices(int32_t count, int32_t* indices,
                                     const KrTerrainVertex* vertices, const KrFrustum* frustum,
                                     double lodFactor) {
-    if (!marks_)
+    if (!tiles_)
         return count;
     NextIndexPass();
-    return Generate(At(0, 0, 0), count, indices, vertices, frustum, lodFactor, false);
+    return Generate(StartPass(vertices, frustum, indices, lodFactor), At(0, 0, 0), count, false);
 }
 
-bool KrQuadTree::Splits(const Tile& tile, const D3DXVECTOR3* eye, const KrTerrainVertex* vertices,
-                        double lodFactor) {
-    if (tile.level >= leafLevel_)
-        return false;
-    uint8_t& marks = marks_[tile.index];
-    uint32_t& pass = splitPass_[tile.index];
-    if (pass != indexPass_) {
-        pass = indexPass_;
-        const bool splits = tile.corners[CornerTR] - tile.corners[CornerTL] >
-                            LodLevelOf(tile, eye, vertices, lodFactor);
-        marks = static_cast<uint8_t>(splits ? marks | kSplits : marks & ~kSplits);
-    }
-    return marks & kSplits;
-}
-
-int32_t KrQuadTree::Generate(const Tile& tile, int32_t count, int32_t* indices,
-                             const KrTerrainVertex* vertices, const KrFrustum* frustum,
-                             double lodFactor, bool ancestorInside) {
-    uint8_t& marks = marks_[tile.index];
+int32_t KrQuadTree::Generate(const Pass& pass, const Tile& tile, int32_t count,
+                             bool ancestorInside) {
+    uint32_t& state = tiles_[tile.index].state;
     // Under a tile that was wholly inside, a mark can only be left from an earlier frame.
-    if (marks & kCulled) {
-        marks &= static_cast<uint8_t>(~kCulled);
+    if (state & kCulled) {
+        state &= ~kCulled;
         if (!ancestorInside)
             return count;
     }
-    const D3DXVECTOR3* eye = &frustum->centre;
-    if (Splits(tile, eye, vertices, lodFactor)) {
-        const bool inside = ancestorInside || (marks & kWholeInside);
+    if (Splits(pass, tile.level, tile.index, tile.tl)) {
+        const bool inside = ancestorInside || (state & kWholeInside);
         for (int quarter = 0; quarter < 4; ++quarter)
-            count = Generate(ChildOf(tile, quarter), count, indices, vertices, frustum, lodFactor,
-                             inside);
+            count = Generate(pass, ChildOf(tile, quarter), count, inside);
         return count;
     }
-    return Emit(tile, count, indices, vertices, eye, lodFactor);
+    return Emit(pass, tile, count);
 }
 
 int32_t KrQuadTree::CullAndGenerateIndices(int32_t count, int32_t* indices,
                                            const KrTerrainVertex* vertices,
                                            const KrFrustum* frustum, double lodFactor) {
-    if (!marks_)
+    if (!tiles_)
         return count;
     NextIndexPass();
-    float lengths[6];
-    PlaneLengths(frustum, lengths);
-    return CullGenerate(At(0, 0, 0), count, indices, vertices, frustum, lengths, lodFactor, false);
+    return CullGenerate(StartPass(vertices, frustum, indices, lodFactor), At(0, 0, 0), count,
+                        false);
 }
 
 // Reached with inside false only when every ancestor was partly inside, which is exactly
 // when the cull pass would have classified this tile: the same answer, asked only here.
-int32_t KrQuadTree::CullGenerate(const Tile& tile, int32_t count, int32_t* indices,
-                                 const KrTerrainVertex* vertices, const KrFrustum* frustum,
-                                 const float planeLengths[6], double lodFactor, bool inside) {
-    uint8_t& marks = marks_[tile.index];
-    marks &= static_cast<uint8_t>(~kCulled);
+int32_t KrQuadTree::CullGenerate(const Pass& pass, const Tile& tile, int32_t count, bool inside) {
+    uint32_t& state = tiles_[tile.index].state;
+    state &= ~kCulled;
     if (!inside) {
-        const int r = Classify(tile, frustum, planeLengths, vertices);
-        marks = static_cast<uint8_t>(r == 2 ? marks | kWholeInside : marks & ~kWholeInside);
+        const int r = Classify(pass, tile);
+        state = r == 2 ? state | kWholeInside : state & ~kWholeInside;
         if (r == 0)
             return count;
         inside = r == 2;
     }
-    const D3DXVECTOR3* eye = &frustum->centre;
-    if (Splits(tile, eye, vertices, lodFactor)) {
+    if (Splits(pass, tile.level, tile.index, tile.tl)) {
         for (int quarter = 0; quarter < 4; ++quarter)
-            count = CullGenerate(ChildOf(tile, quarter), count, indices, vertices, frustum,
-                                 planeLengths, lodFactor, inside);
+            count = CullGenerate(pass, ChildOf(tile, quarter), count, inside);
         return count;
     }
-    return Emit(tile, count, indices, vertices, eye, lodFactor);
+    return Emit(pass, tile, count);
 }
 
-int32_t KrQuadTree::Emit(const Tile& tile, int32_t count, int32_t* indices,
-                         const KrTerrainVertex* vertices, const D3DXVECTOR3* eye,
-                         double lodFactor) {
+int32_t KrQuadTree::Emit(const Pass& pass, const Tile& tile, int32_t count) {
+    // Only tiles beside this one are linked, and a leaf has no links: its neighbours are
+    // leaves, never finer.
     bool finer[4] = {};
-    for (int direction = 0; direction < 4; ++direction) {
-        Tile beside;
-        finer[direction] = Linked(tile, direction) && Beside(tile, direction, &beside) &&
-                           Splits(beside, eye, vertices, lodFactor);
+    const uint32_t links = tiles_[tile.index].state & kLinks;
+    if (links) {
+        const Level& l = levels_[tile.level];
+        const int32_t side = 1 << tile.level;
+        const int32_t steps[4][2] = {
+            {-side, -l.down}, {side, l.down}, {-1, -l.across}, {1, l.across}};
+        for (int direction = 0; direction < 4; ++direction)
+            finer[direction] = (links & LinkBit(direction)) &&
+                               Splits(pass, tile.level, tile.index + steps[direction][0],
+                                      tile.tl + steps[direction][1]);
     }
-    const int32_t tl = tile.corners[CornerTL], tr = tile.corners[CornerTR];
-    const int32_t bl = tile.corners[CornerBL], br = tile.corners[CornerBR];
-    int32_t* const start = indices + 3 * static_cast<int64_t>(count);
+    int32_t corners[4];
+    CornersOf(tile, corners);
+    const int32_t tl = corners[CornerTL], tr = corners[CornerTR];
+    const int32_t bl = corners[CornerBL], br = corners[CornerBR];
+    int32_t* const start = pass.indices + 3 * static_cast<int64_t>(count);
     int32_t* out = start;
 
     if (!finer[EdgeUp] && !finer[EdgeDown] && !finer[EdgeLeft] && !finer[EdgeRight]) {

@@ -24,9 +24,8 @@ struct KrQuadTile {
 };
 
 // Tiles are not objects: their corners follow from their level and place. Per tile the tree
-// keeps only what cannot be worked out again, its bounding radius and a byte of cull marks
-// and neighbour links, and for tiles that split the index pass's split answer: about 8 bytes
-// a vertex, where a tree of linked nodes took 190.
+// keeps 8 bytes, what cannot be worked out again: the bounding radius, the cull marks, the
+// neighbour links and the index pass's split answer. That is under 11 bytes a vertex.
 class KrQuadTree {
 public:
     // The tree over a W × D grid (W − 1 and D − 1 powers of two); Build gives it its radii.
@@ -86,11 +85,23 @@ public:
 private:
     static constexpr int kMaxLevels = 31;
 
+    // Everything kept of a tile. state holds the marks in its low byte and, above them, the
+    // index pass that last worked out the split answer among the marks.
+    struct TileState {
+        float radius;
+        uint32_t state;
+    };
+
+    // Per level: where its tiles start in tiles_, and a tile's width in columns and height
+    // in rows times W.
+    struct Level {
+        int32_t start, across, down;
+    };
     // A tile with what the walks need of it at hand.
     struct Tile {
         int32_t level, column, row;
-        int32_t index; // into the per-tile tables
-        int32_t corners[4];
+        int32_t index; // into tiles_
+        int32_t tl;    // the top-left corner's vertex
     };
 
     Tile At(int32_t level, int32_t column, int32_t row) const;
@@ -98,29 +109,34 @@ private:
     Tile ChildOf(const Tile& tile, int quarter) const;
     // The same-level tile beside this one, whether or not it is linked; false at the border.
     bool Beside(const Tile& tile, int direction, Tile* out) const;
-    bool Linked(const Tile& tile, int direction) const;
-    static int32_t CentreOf(const Tile& tile);
-    int32_t LodLevelOf(const Tile& tile, const D3DXVECTOR3* eye, const KrTerrainVertex* vertices,
+    void CornersOf(const Tile& tile, int32_t out[4]) const;
+    int32_t CentreOf(const Tile& tile) const { return CentreOf(tile.level, tile.tl); }
+    int32_t CentreOf(int32_t level, int32_t tl) const;
+    int32_t LodLevelOf(int32_t centre, const D3DXVECTOR3* eye, const KrTerrainVertex* vertices,
                        double lodFactor) const;
 
-    void Cull(const Tile& tile, const KrTerrainVertex* vertices, const KrFrustum* frustum,
-              const float planeLengths[6]);
-    int32_t Generate(const Tile& tile, int32_t count, int32_t* indices,
-                     const KrTerrainVertex* vertices, const KrFrustum* frustum, double lodFactor,
-                     bool ancestorInside);
-    int32_t CullGenerate(const Tile& tile, int32_t count, int32_t* indices,
-                         const KrTerrainVertex* vertices, const KrFrustum* frustum,
-                         const float planeLengths[6], double lodFactor, bool inside);
+    // What one cull or index pass works with.
+    struct Pass {
+        const KrTerrainVertex* vertices;
+        const KrFrustum* frustum;
+        float planeLengths[6]; // the planes' normals' lengths
+        double lodFactor;
+        int32_t* indices;
+    };
+    Pass StartPass(const KrTerrainVertex* vertices, const KrFrustum* frustum, int32_t* indices,
+                   double lodFactor) const;
+
+    void Cull(const Pass& pass, const Tile& tile);
+    int32_t Generate(const Pass& pass, const Tile& tile, int32_t count, bool ancestorInside);
+    int32_t CullGenerate(const Pass& pass, const Tile& tile, int32_t count, bool inside);
     // The triangles of a tile drawn whole, split toward finer neighbours.
-    int32_t Emit(const Tile& tile, int32_t count, int32_t* indices, const KrTerrainVertex* vertices,
-                 const D3DXVECTOR3* eye, double lodFactor);
-    // IsInFrustum with the planes' lengths worked out once per frame.
-    int Classify(const Tile& tile, const KrFrustum* frustum, const float planeLengths[6],
-                 const KrTerrainVertex* vertices) const;
+    int32_t Emit(const Pass& pass, const Tile& tile, int32_t count);
+    // IsInFrustum.
+    int Classify(const Pass& pass, const Tile& tile) const;
     // Whether the index pass splits this tile. A tile is asked again by each neighbour, so
     // the answer is kept for the pass that worked it out.
-    bool Splits(const Tile& tile, const D3DXVECTOR3* eye, const KrTerrainVertex* vertices,
-                double lodFactor);
+    bool Splits(const Pass& pass, int32_t level, int32_t index, int32_t tl);
+    bool WorkOutSplits(const Pass& pass, int32_t level, int32_t index, int32_t tl);
     void NextIndexPass();
 
     // Whether the vertices lie on a grid whose x grows with the column alone and whose z
@@ -131,13 +147,8 @@ private:
 
     int32_t w_, d_;
     int32_t leafLevel_ = 0;
-    int32_t tileCount_ = 0;                // all levels
-    int32_t splitterCount_ = 0;            // the tiles above the leaf level, which come first
-    int32_t tileWidth_[kMaxLevels] = {};   // in columns
-    int32_t tileHeightW_[kMaxLevels] = {}; // in rows, times W
-
-    std::unique_ptr<float[]> radius_;
-    std::unique_ptr<uint8_t[]> marks_;      // the bits below
-    std::unique_ptr<uint32_t[]> splitPass_; // the index pass that set kSplits; from 1
-    uint32_t indexPass_ = 0;
+    int32_t tileCount_ = 0; // all levels, the leaves last
+    Level levels_[kMaxLevels + 1] = {};
+    std::unique_ptr<TileState[]> tiles_;
+    uint32_t indexPass_ = 0; // counts from 1 up to kPassLimit
 };
