@@ -68,9 +68,10 @@ public:
     bool Create(int32_t width, int32_t depth, int32_t cellSpacing);
     bool BuildVertices();
     // On the interface thread: puts a prepared grid in place, making its vertex and index
-    // buffers (a grid of the same size reuses those there) and filling the vertex buffer.
-    // Afterwards `grid` holds the previous grid's arrays, which may be freed on any thread.
-    // On failure the terrain and `grid` are as they were.
+    // buffers (a grid of the same size reuses those there), filling the vertex buffer, and
+    // making the brush outline buffer if the terrain has none yet. Afterwards `grid` holds
+    // the previous grid's arrays, which may be freed on any thread. On failure the terrain
+    // and `grid` are as they were.
     bool InstallGrid(KrTerrainGrid& grid, std::string* error = nullptr);
     bool UpdateNormals(const int32_t* triangles);
     // The vertex buffer is refreshed only where the master array changed. The brush, the
@@ -178,7 +179,9 @@ private:
     // Copies the changed vertices to the device, a few row runs at a time.
     bool UploadChangedVertices();
 
-    bool Install(KrTerrainGrid& grid, bool withIndices, std::string* error);
+    // Which buffers Install makes: the vertex buffer alone (BuildVertices), or both.
+    enum class Buffers { Vertices, Grid };
+    bool Install(KrTerrainGrid& grid, Buffers buffers, std::string* error);
     // A new grid whose vertex buffer already holds the whole array.
     void ResetVertexTracking();
     void ReleaseSplatting();

@@ -85,7 +85,7 @@ bool KrTerrain::Create(int32_t width, int32_t depth, int32_t cellSpacing) {
     if (!device || !IsValidTerrainSize(width, depth, static_cast<float>(cellSpacing)))
         return false;
     KrTerrainGrid grid;
-    if (!PrepareGrid(width, depth, cellSpacing, &grid) || !InstallGrid(grid))
+    if (!PrepareGrid(width, depth, cellSpacing, &grid) || !Install(grid, Buffers::Grid, nullptr))
         return false;
 
     if (!brushOutlineBuffer &&
@@ -101,18 +101,27 @@ bool KrTerrain::BuildVertices() {
     if (!device)
         return false;
     KrTerrainGrid grid;
-    return PrepareGrid(info, &grid) && Install(grid, false, nullptr);
+    return PrepareGrid(info, &grid) && Install(grid, Buffers::Vertices, nullptr);
 }
 
+// A terrain that never had a grid gets its brush outline here too, before anything else,
+// so that a failure still leaves it as it was.
 bool KrTerrain::InstallGrid(KrTerrainGrid& grid, std::string* error) {
-    return Install(grid, true, error);
+    if (!device)
+        return Fail(error, "There is no graphics device to load the terrain into");
+    if (!brushOutlineBuffer &&
+        FAILED(device->CreateVertexBuffer(kBrushOutlinePoints * 12, 0, D3DFVF_XYZ, D3DPOOL_DEFAULT,
+                                          &brushOutlineBuffer, nullptr)))
+        return Fail(error, "The graphics device could not make the brush outline");
+    return Install(grid, Buffers::Grid, error);
 }
 
-bool KrTerrain::Install(KrTerrainGrid& grid, bool withIndices, std::string* error) {
+bool KrTerrain::Install(KrTerrainGrid& grid, Buffers buffers, std::string* error) {
     if (!device)
         return Fail(error, "There is no graphics device to load the terrain into");
     if (!grid.vertices || !grid.normalUses || grid.info.numVertices <= 0)
         return Fail(error, "There is no grid to put in place");
+    const bool withIndices = buffers == Buffers::Grid;
     const KrTerrainInfo& next = grid.info;
     const UINT vertexBytes = static_cast<UINT>(next.numVertices) * sizeof(KrTerrainVertex);
 

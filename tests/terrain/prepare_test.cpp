@@ -121,6 +121,18 @@ TEST(PreparedGrid, InstallFailuresLeaveTerrainAndGridAsTheyWere) {
     ASSERT_TRUE(t.InstallGrid(grid));
     EXPECT_EQ(t.vertices, prepared);
     EXPECT_EQ(m.VertexBuffer()->data.size(), 17u * 9 * 32);
+
+    // A terrain that never had a grid gets the brush outline with its first.
+    MemoryTerrain fresh;
+    ASSERT_TRUE(PrepareGrid(9, 9, 10, &grid));
+    fresh.device->failures->createVertexBuffer = true;
+    EXPECT_FALSE(fresh.terrain.InstallGrid(grid));
+    EXPECT_TRUE(!fresh.terrain.brushOutlineBuffer && !fresh.terrain.vertices);
+    fresh.device->failures->createVertexBuffer = false;
+    ASSERT_TRUE(fresh.terrain.InstallGrid(grid));
+    EXPECT_NE(fresh.terrain.brushOutlineBuffer, nullptr);
+    EXPECT_EQ(fresh.device->Calls(DeviceOp::CreateVertexBuffer).size(),
+              3u); // failed, outline, grid
 }
 
 // A grid of the size already there goes into the same buffers: no second vertex array on
