@@ -81,6 +81,9 @@ public:
 
     // MapVertexData file. On failure the reason goes to *error (if given); a failed save
     // leaves any existing file untouched, a failed load leaves the terrain untouched.
+    // The save reads only info and the master array and calls no device, so it may run on
+    // another thread as long as nothing writes them meanwhile: Update does (the normal pass,
+    // the tools), Render does not.
     bool SaveMapVertexData(const char* path, std::string* error = nullptr) const;
     bool LoadMapVertexData(const char* path, std::string* error = nullptr);
 
