@@ -196,17 +196,17 @@ bool KrQuadTree::OnRegularLayout(const KrTerrainVertex* vertices) const {
 // holds the point searched for.
 bool KrQuadTree::SearchReaches(const Tile& tile, const KrTerrainVertex* vertices) const {
     const D3DXVECTOR3 p = Position(vertices, CentreOf(tile));
-    for (int32_t level = 0; level < tile.level; ++level) {
-        const int32_t shift = tile.level - level - 1;
-        const Tile parent = At(level, tile.column >> (shift + 1), tile.row >> (shift + 1));
+    int32_t tl = 0; // of the tile on the way down, from the root
+    for (int32_t level = 1; level <= tile.level; ++level) {
+        const Level& l = levels_[level];
+        const int32_t shift = tile.level - level;
         const int toward = ((tile.row >> shift) & 1) * 2 + ((tile.column >> shift) & 1);
         for (int quarter = 0; quarter <= toward; ++quarter) {
-            int32_t corners[4];
-            CornersOf(ChildOf(parent, quarter), corners);
-            const bool holds = BoxHolds(vertices, corners[CornerTL], corners[CornerBR], p);
-            if (holds != (quarter == toward))
+            const int32_t child = tl + (quarter & 1) * l.across + (quarter >> 1) * l.down;
+            if (BoxHolds(vertices, child, child + l.down + l.across, p) != (quarter == toward))
                 return false;
         }
+        tl += (toward & 1) * l.across + (toward >> 1) * l.down;
     }
     return true;
 }
