@@ -4,6 +4,7 @@
 
 #include "KrFrustum.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -69,6 +70,8 @@ public:
     int32_t Centre(KrQuadTile tile) const;
     float Radius(KrQuadTile tile) const;
     bool Culled(KrQuadTile tile) const;
+    // What the tree holds: itself and its per-tile table.
+    size_t HeldBytes() const { return sizeof(*this) + size_t(tileCount_) * sizeof(TileState); }
 
     // The corners of the same-size tile next to this one go to out; returns their centre
     // index, or −1 when that lies off the grid.

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Sides above this many vertices are refused everywhere a terrain is made: creation, file
@@ -47,7 +48,12 @@ struct KrTerrainInfo {
 
 // A texture owned by the list that holds it.
 struct KrTextureEntry {
+    KrTextureEntry() = default;
+    explicit KrTextureEntry(IDirect3DTexture9* t, std::string label = {})
+        : texture(t), name(std::move(label)) {}
+
     IDirect3DTexture9* texture = nullptr;
+    std::string name; // what the editor's lists show for it (UTF-8); unused by the terrain
 };
 
 struct KrSplatLayer {
@@ -55,6 +61,7 @@ struct KrSplatLayer {
     int32_t textureIndex;
 };
 
+class KrEditHistory;
 class KrQuadTree;
 struct KrTerrainGrid;
 
@@ -114,6 +121,24 @@ public:
     bool SwapSplatLayers(int32_t a, int32_t b);
     bool PaintSplat(KrPickRay* pick, int32_t layer);
 
+    // Edit history support (terrain_history.cpp).
+    // Exchanges the grids (description, master array, device buffers, quadtree, the normal
+    // pass's per-vertex counts) of two terrains. Each side's vertex buffer must hold its
+    // whole array.
+    void SwapGrid(KrTerrain& other);
+    // Drops the device buffers of a grid kept aside, so a kept grid costs its arrays and
+    // quadtree only; RestoreGridBuffers makes them again from the array.
+    void ReleaseGridBuffers();
+    bool RestoreGridBuffers();
+    // Sends the changed vertices to the device now instead of at the next frame.
+    bool FlushVertexUploads();
+    // Takes over the settings that are not part of the terrain's data (brush, paint,
+    // fill mode, level of detail, tool) and the borrowed device and pick record.
+    void TakeSettingsFrom(const KrTerrain& other);
+    // Roughly what this terrain holds in memory outside the device: master array, work
+    // arrays, quadtree, textures and alpha maps.
+    size_t HeldBytes() const;
+
     int32_t fillMode = D3DFILL_SOLID;
     IDirect3DVertexBuffer9* brushOutlineBuffer = nullptr;
     IDirect3DVertexBuffer9* vertexBuffer = nullptr;
@@ -145,6 +170,9 @@ public:
     float strength = 0.1f;
     float lodThreshold = 0.001f;
     KrPickRay* pickRay = nullptr; // borrowed from the view
+    // Borrowed; told before the brush, the painter and the normal pass change anything,
+    // so that an edit can be undone exactly. Null records nothing.
+    KrEditHistory* history = nullptr;
 
     // Whether this frame's picking hit a listed triangle; the tools and the outline act
     // only then, so a ray that misses never edits at a stale point.

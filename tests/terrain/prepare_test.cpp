@@ -87,7 +87,7 @@ TEST(PreparedGrid, CancelStopsBothKindsAndLeavesNothing) {
     EXPECT_FALSE(PrepareGrid(4098, 3, 10, &grid, {}, &error));
     EXPECT_NE(error.find("4097"), std::string::npos) << error;
     EXPECT_FALSE(PrepareMapVertexData(dir.Path("none.mvd").c_str(), &grid, {}, &error));
-    EXPECT_NE(error.find("Cannot open"), std::string::npos) << error;
+    EXPECT_NE(error.find("그런 파일이나 폴더가 없습니다"), std::string::npos) << error;
 }
 
 TEST(PreparedGrid, InstallFailuresLeaveTerrainAndGridAsTheyWere) {
