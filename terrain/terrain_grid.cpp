@@ -108,19 +108,19 @@ bool KrTerrain::BuildVertices() {
 // so that a failure still leaves it as it was.
 bool KrTerrain::InstallGrid(KrTerrainGrid& grid, std::string* error) {
     if (!device)
-        return Fail(error, "There is no graphics device to load the terrain into");
+        return Fail(error, "지형을 올릴 그래픽 장치가 없습니다");
     if (!brushOutlineBuffer &&
         FAILED(device->CreateVertexBuffer(kBrushOutlinePoints * 12, 0, D3DFVF_XYZ, D3DPOOL_DEFAULT,
                                           &brushOutlineBuffer, nullptr)))
-        return Fail(error, "The graphics device could not make the brush outline");
+        return Fail(error, "그래픽 장치가 브러시 외곽선을 만들지 못했습니다");
     return Install(grid, Buffers::Grid, error);
 }
 
 bool KrTerrain::Install(KrTerrainGrid& grid, Buffers buffers, std::string* error) {
     if (!device)
-        return Fail(error, "There is no graphics device to load the terrain into");
+        return Fail(error, "지형을 올릴 그래픽 장치가 없습니다");
     if (!grid.vertices || !grid.normalUses || grid.info.numVertices <= 0)
-        return Fail(error, "There is no grid to put in place");
+        return Fail(error, "올릴 격자가 없습니다");
     const bool withIndices = buffers == Buffers::Grid;
     const KrTerrainInfo& next = grid.info;
     const UINT vertexBytes = static_cast<UINT>(next.numVertices) * sizeof(KrTerrainVertex);
@@ -139,19 +139,19 @@ bool KrTerrain::Install(KrTerrainGrid& grid, Buffers buffers, std::string* error
     if (withIndices && !sameIndices &&
         FAILED(device->CreateIndexBuffer(indexBytes, 0, D3DFMT_INDEX32, D3DPOOL_DEFAULT,
                                          &newIndices, nullptr)))
-        return Fail(error, "The graphics device could not make an index buffer for the grid");
+        return Fail(error, "그래픽 장치가 격자의 인덱스 버퍼를 만들지 못했습니다");
     IDirect3DVertexBuffer9* target = sameVertices ? vertexBuffer : nullptr;
     if (!target && FAILED(device->CreateVertexBuffer(vertexBytes, 0, kTerrainFvf, D3DPOOL_DEFAULT,
                                                      &target, nullptr))) {
         ReleaseAndClear(newIndices);
-        return Fail(error, "The graphics device could not make a vertex buffer for the grid");
+        return Fail(error, "그래픽 장치가 격자의 정점 버퍼를 만들지 못했습니다");
     }
     void* locked = nullptr;
     if (FAILED(target->Lock(0, vertexBytes, &locked, 0))) {
         if (target != vertexBuffer)
             target->Release();
         ReleaseAndClear(newIndices);
-        return Fail(error, "The graphics device could not fill the vertex buffer");
+        return Fail(error, "그래픽 장치가 정점 버퍼를 채우지 못했습니다");
     }
     std::memcpy(locked, grid.vertices.get(), vertexBytes);
     target->Unlock();

@@ -11,7 +11,7 @@
 #include <emmintrin.h>
 #endif
 
-const char* const kPreparationCancelled = "Cancelled";
+const char* const kPreparationCancelled = "취소되었습니다";
 
 namespace {
 
@@ -22,11 +22,11 @@ bool Fail(std::string* error, const std::string& reason) {
 }
 
 std::string SizeRefused() {
-    return "A terrain needs 2 to " + std::to_string(kMaxTerrainSide) +
-           " vertices a side and a cell spacing above 0";
+    return "지형은 한 변에 2에서 " + std::to_string(kMaxTerrainSide) +
+           "개의 정점과 0보다 큰 셀 간격이 있어야 합니다";
 }
 
-constexpr const char* kNoMemory = "There is not enough memory for a grid of this size";
+constexpr const char* kNoMemory = "이 크기의 격자를 담을 메모리가 부족합니다";
 
 // Rows laid out between two looks at the cancel flag: about 8 MB of records at 4097 wide.
 constexpr int32_t kRowsPerStep = 64;
