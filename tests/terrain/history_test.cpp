@@ -2,6 +2,7 @@
 // layer list) through random sequences with frames run in between, the bound, and redo
 // dropped by a new edit.
 #include "KrEditHistory.h"
+#include "KrTerrainGrid.h"
 #include "terrain_fixture.h"
 
 #include <unistd.h>
@@ -67,10 +68,14 @@ public:
         t->pickRay = &ray;
         return t;
     }
+    // As the editor loads: the file read and prepared without the device, installed in a
+    // terrain of its own, whose grid the history then swaps in.
     void Load(size_t file) {
+        KrTerrainGrid grid;
+        ASSERT_TRUE(PrepareMapVertexData(files[file].c_str(), &grid));
         auto fresh = std::make_unique<KrTerrain>();
         fresh->device = device;
-        ASSERT_TRUE(fresh->LoadMapVertexData(files[file].c_str()));
+        ASSERT_TRUE(fresh->InstallGrid(grid));
         history.ReplaceGrid(std::move(fresh), "불러오기");
     }
     // One frame seen from eye, with the pick ray over (x, z).
@@ -473,4 +478,19 @@ TEST(EditHistory, WholeTerrainStepsKeepTheOldObjectOrGrid) {
     ASSERT_TRUE(h.Redo());
     EXPECT_EQ(first->info.vertsPerCol, 17);
     EXPECT_EQ(first->quadTreeEnabled, 0);
+}
+
+// A kept grid counts what it holds: the master array, the normal pass's counts and the
+// quadtree's table (under 11 bytes a vertex), so that the bound keeps what it can.
+TEST(EditHistory, AKeptGridCountsWhatItHolds) {
+    HistoryRig rig;
+    KrEditHistory& h = rig.history;
+    KrTerrain* first = rig.terrain;
+    const auto n = size_t(first->info.numVertices);
+    ASSERT_NE(first->quadTree, nullptr);
+    EXPECT_LE(first->quadTree->HeldBytes(), 11 * n);
+    h.ReplaceTerrain(rig.NewTerrain(33, 33, 5), "새 지형");
+    const size_t kept = h.StepBytes(0);
+    EXPECT_GE(kept, n * (sizeof(KrTerrainVertex) + 1) + first->quadTree->HeldBytes());
+    EXPECT_LE(kept, n * (sizeof(KrTerrainVertex) + 1 + 11) + sizeof(KrTerrain) + 4096);
 }
