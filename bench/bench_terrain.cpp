@@ -1,7 +1,9 @@
 // The per-frame update, the tools and the file, on the memory device, each beside the
 // floor: a plain copy of the same vertex array.
+#include "KrEditHistory.h"
 #include "KrRenderer.h"
 #include "KrTerrain.h"
+#include "KrTerrainGrid.h"
 #include "heap_meter.h"
 #include "memory_device.h"
 
@@ -407,6 +409,38 @@ void BM_Memory(benchmark::State& state) {
     }
 }
 
+// A load as the editor makes it with its history attached: the file prepared, installed in a
+// terrain of its own, its grid swapped in as one step that keeps the old grid. The peak over
+// the terrain held before, and what terrain and step hold after, per vertex.
+void BM_MemoryHistoryLoad(benchmark::State& state) {
+    const int side = int(state.range(0));
+    const double n = double(side) * side;
+    for (auto _ : state) {
+        malloc_trim(0);
+        const int64_t heap0 = heap_meter::Live();
+        Scene scene(side, StartPose, 5);
+        KrTerrain* slot = &scene.terrain;
+        KrEditHistory history;
+        history.Attach(&slot);
+        const int64_t held = heap_meter::Live() - heap0;
+        const std::string path = FilePath();
+        scene.terrain.SaveMapVertexData(path.c_str());
+        heap_meter::ResetPeak();
+        KrTerrainGrid grid;
+        auto loaded = std::make_unique<KrTerrain>();
+        loaded->device = scene.terrain.device;
+        if (!PrepareMapVertexData(path.c_str(), &grid) || !loaded->InstallGrid(grid))
+            state.SkipWithError("load failed");
+        history.ReplaceGrid(std::move(loaded), "load");
+        const int64_t peak = heap_meter::Peak() - heap0;
+        std::remove(path.c_str());
+        state.counters["held_B_per_vertex"] = double(held) / n;
+        state.counters["after_B_per_vertex"] = double(heap_meter::Live() - heap0) / n;
+        state.counters["load_peak_x"] = double(peak) / double(held);
+        history.Detach();
+    }
+}
+
 double Milliseconds(const std::chrono::steady_clock::time_point& since) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since)
         .count();
@@ -448,6 +482,7 @@ BENCHMARK(BM_LoadFloor)->ArgsProduct({kBigSides})->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_Load)->ArgsProduct({kBigSides})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadOffGrid)->Arg(1025)->Arg(4097)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Memory)->ArgsProduct({{129, 1025, 2049, 4097}})->Iterations(1);
+BENCHMARK(BM_MemoryHistoryLoad)->Arg(1025)->Arg(4097)->Iterations(1);
 BENCHMARK(BM_FirstFrame)
     ->ArgsProduct({kBigSides, {0, 1}})
     ->ArgNames({"side", "load"})
