@@ -8,6 +8,7 @@
 #include "CTerrainTabMenu.h"
 #include "CTerrainTextureControl.h"
 #include "KrRenderer.h"
+#include "KrTerrainGrid.h"
 #include "heightmap.h"
 #include "memory_device.h"
 #include "resource.h"
@@ -108,6 +109,17 @@ std::string FileName(const QString& path) {
 
 bool WriteBytes(const QString& path, const std::vector<uint8_t>& bytes, std::string* error) {
     return WriteFileAtomically(FileName(path).c_str(), bytes.data(), bytes.size(), error);
+}
+
+// A terrain of its own on device around a prepared grid: the device part of a new terrain
+// or a load, on the interface thread. Null with the reason in *error.
+std::unique_ptr<KrTerrain> TerrainWithGrid(IDirect3DDevice9* device, KrTerrainGrid& grid,
+                                           std::string* error) {
+    auto made = std::make_unique<KrTerrain>();
+    made->device = device;
+    if (!made->InstallGrid(grid, error))
+        return nullptr;
+    return made;
 }
 
 } // namespace
@@ -515,13 +527,16 @@ std::unique_ptr<KrTerrain> CTerrainMainView::ReadMapFile(QString* chosen,
     if (!terrain)
         return nullptr;
     const QString& path = *chosen;
-    // Read beside the terrain, which takes the new grid only once it is complete. The
-    // terrain's reader opens regular files only, so a named pipe cannot block the view.
-    auto loaded = std::make_unique<KrTerrain>();
-    loaded->device = terrain->device;
+    // Read and checked beside the terrain without the device, then put into a terrain of its
+    // own; the view's terrain takes the new grid only once it is complete. The reader opens
+    // regular files only, so a named pipe cannot block the view.
+    KrTerrainGrid grid;
     std::string error;
     const std::string file = FileName(path);
-    if (!loaded->LoadMapVertexData(file.c_str(), &error)) {
+    std::unique_ptr<KrTerrain> loaded;
+    if (PrepareMapVertexData(file.c_str(), &grid, {}, &error))
+        loaded = TerrainWithGrid(terrain->device, grid, &error);
+    if (!loaded) {
         Prompts().Message(this, QStringLiteral("파일을 불러올 수 없습니다"),
                           QStringLiteral("파일을 불러올 수 없습니다\n%1\n\n%2\n\n지형은 바뀌지 "
                                          "않았습니다.")
@@ -800,10 +815,19 @@ bool CTerrainMainView::NewTerrain(int width, int depth, int cellSpacing, std::st
         return false;
     }
     KrRenderer* renderer = KrRenderer::GetInstance();
-    // The new terrain is made before the old one goes, so a failure keeps the old one.
-    auto fresh = std::make_unique<KrTerrain>();
-    fresh->device = renderer->device;
-    if (!renderer->device || !fresh->Create(width, depth, cellSpacing)) {
+    // The grid is laid out without the device, then put into a terrain of its own before the
+    // old one goes, so a failure keeps the old one.
+    KrTerrainGrid grid;
+    std::string reason;
+    if (!PrepareGrid(width, depth, cellSpacing, &grid, {}, &reason)) {
+        if (error)
+            *error = reason + ".";
+        return false;
+    }
+    std::unique_ptr<KrTerrain> fresh;
+    if (renderer->device)
+        fresh = TerrainWithGrid(renderer->device, grid, nullptr);
+    if (!fresh) {
         if (error)
             *error = "그래픽 장치가 이 크기의 지형을 담지 못했습니다.";
         return false;

@@ -15,9 +15,13 @@ struct MapVertexData {
     std::unique_ptr<KrTerrainVertex[]> vertices;
 };
 
+struct KrProgress;
+
 // Reads and checks a whole file: a grid the terrain can hold, exactly the bytes its header
-// promises, finite numbers only.
+// promises, finite numbers only. With progress, the read reports and hears a cancel.
 bool ReadMapVertexData(const char* path, MapVertexData* out, std::string* error);
+bool ReadMapVertexData(const char* path, MapVertexData* out, const KrProgress& progress,
+                       std::string* error);
 bool WriteMapVertexData(const char* path, const KrTerrainInfo& info,
                         const KrTerrainVertex* vertices, std::string* error);
 

@@ -1,9 +1,11 @@
 // The MapVertexData file: W and D as int32, the three spacings as float32, then every
 // vertex record as it is in memory. Little-endian, no magic number.
 #include "KrTerrain.h"
+#include "KrTerrainGrid.h"
 #include "mvd_file.h"
 #include "safe_file.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -20,6 +22,11 @@ static_assert(std::endian::native == std::endian::little,
               "the file is written straight from memory and is little-endian");
 
 namespace {
+
+// 8 MiB of records a read.
+constexpr size_t kVerticesPerRead = size_t{1} << 18;
+// A load's progress: reading, checking, then the grid's tables.
+constexpr float kReadShare = 0.6f, kCheckShare = 0.1f;
 
 struct FileHeader {
     int32_t vertsPerRow;
@@ -77,7 +84,39 @@ bool KrTerrain::SaveMapVertexData(const char* path, std::string* error) const {
     return WriteMapVertexData(path, info, vertices, error);
 }
 
+// Everything is checked and read into new memory first; only a complete, consistent file
+// replaces the grid, so a bad file loses nothing.
+bool KrTerrain::LoadMapVertexData(const char* path, std::string* error) {
+    if (!path || !*path)
+        return Fail(error, "파일 이름이 없습니다");
+    if (!device)
+        return Fail(error, "지형을 올릴 그래픽 장치가 없습니다");
+    KrTerrainGrid grid;
+    return PrepareMapVertexData(path, &grid, {}, error) && InstallGrid(grid, error);
+}
+
 bool ReadMapVertexData(const char* path, MapVertexData* out, std::string* error) {
+    return ReadMapVertexData(path, out, {}, error);
+}
+
+bool PrepareMapVertexData(const char* path, KrTerrainGrid* grid, const KrProgress& progress,
+                          std::string* error) {
+    *grid = KrTerrainGrid{};
+    MapVertexData file;
+    if (!ReadMapVertexData(path, &file, progress, error))
+        return false;
+    KrTerrainGrid loaded;
+    loaded.info = file.info;
+    loaded.vertices = std::move(file.vertices);
+    std::string reason;
+    if (!PrepareGridTables(&loaded, progress, kReadShare + kCheckShare, 1.0f, &reason))
+        return Fail(error, reason);
+    *grid = std::move(loaded);
+    return true;
+}
+
+bool ReadMapVertexData(const char* path, MapVertexData* out, const KrProgress& progress,
+                       std::string* error) {
     if (!path || !*path)
         return Fail(error, "파일 이름이 없습니다");
     // A named pipe or a device is refused before it can block the caller.
@@ -114,9 +153,17 @@ bool ReadMapVertexData(const char* path, MapVertexData* out, std::string* error)
     std::unique_ptr<KrTerrainVertex[]> array(new (std::nothrow) KrTerrainVertex[count]);
     if (!array)
         return Fail(error, "이 크기의 격자를 담을 메모리가 부족합니다");
-    // The size check could race with a writer; the reads themselves decide.
-    if (std::fread(array.get(), sizeof(KrTerrainVertex), count, file.get()) != count)
-        return Fail(error, "파일이 일찍 끝났거나 읽을 수 없습니다");
+    // The size check could race with a writer; the reads themselves decide. Read in pieces
+    // so that progress shows and a cancel is heard.
+    for (size_t done = 0; done < count;) {
+        if (progress.Cancelled())
+            return Fail(error, kPreparationCancelled);
+        progress.Report(kReadShare * static_cast<float>(done) / static_cast<float>(count));
+        const size_t piece = std::min(kVerticesPerRead, count - done);
+        if (std::fread(array.get() + done, sizeof(KrTerrainVertex), piece, file.get()) != piece)
+            return Fail(error, "파일이 일찍 끝났거나 읽을 수 없습니다");
+        done += piece;
+    }
     if (std::fgetc(file.get()) != EOF)
         return Fail(error, "파일에 격자보다 많은 데이터가 있습니다");
     file.reset();
@@ -126,21 +173,9 @@ bool ReadMapVertexData(const char* path, MapVertexData* out, std::string* error)
         if (!std::isfinite(floats[i]))
             return Fail(error,
                         "정점 " + std::to_string(i / 8) + "에 유한하지 않은 값이 " + "있습니다");
+    progress.Report(kReadShare + kCheckShare);
 
     out->info.InitInfo(w, d, header.spacing[0], header.spacing[1], header.spacing[2]);
     out->vertices = std::move(array);
     return true;
-}
-
-// Everything is checked and read into new memory and new device buffers first; only a
-// complete, consistent file replaces the grid, so a bad file loses nothing.
-bool KrTerrain::LoadMapVertexData(const char* path, std::string* error) {
-    if (!path || !*path)
-        return Fail(error, "파일 이름이 없습니다");
-    if (!device)
-        return Fail(error, "지형을 올릴 그래픽 장치가 없습니다");
-    MapVertexData file;
-    if (!ReadMapVertexData(path, &file, error))
-        return false;
-    return AdoptGrid(file.info, std::move(file.vertices), error);
 }

@@ -2,6 +2,7 @@
 // layer list) through random sequences with frames run in between, the bound, and redo
 // dropped by a new edit.
 #include "KrEditHistory.h"
+#include "KrTerrainGrid.h"
 #include "terrain_fixture.h"
 
 #include <unistd.h>
@@ -72,12 +73,16 @@ public:
         t->pickRay = &ray;
         return t;
     }
-    // A file's grid; with painting, also a painting of its own, as a painting file beside it
-    // would bring: a texture, a layer on it with a painted stripe, a base and its scale.
+    // As the editor loads: the file read and prepared without the device, installed in a
+    // terrain of its own, whose grid the history then swaps in; with painting, also a
+    // painting of its own, as a painting file beside it would bring: a texture, a layer on it
+    // with a painted stripe, a base and its scale.
     void Load(size_t file, bool painting = false) {
+        KrTerrainGrid grid;
+        ASSERT_TRUE(PrepareMapVertexData(files[file].c_str(), &grid));
         auto fresh = std::make_unique<KrTerrain>();
         fresh->device = device;
-        ASSERT_TRUE(fresh->LoadMapVertexData(files[file].c_str()));
+        ASSERT_TRUE(fresh->InstallGrid(grid));
         if (painting) {
             fresh->textures.push_back(new KrTextureEntry{NewTexture(), "p"});
             ASSERT_TRUE(fresh->AddSplatLayer(0));
@@ -629,4 +634,32 @@ TEST(EditHistory, ReplacedHeightsAreOneStepBitForBit) {
     wrong->device = rig.device;
     heights[7] = std::numeric_limits<float>::infinity();
     EXPECT_FALSE(wrong->CopyGridWithHeights(t, heights.data()));
+}
+
+// A kept grid counts what it holds: the master array, the normal pass's counts and the
+// quadtree's table (under 11 bytes a vertex), so that the bound keeps what it can. A grid
+// swapped in brings its own counts: a load larger than the grid before runs its frames
+// exactly as a terrain that loaded the file itself.
+TEST(EditHistory, GridStepsKeepAndBringTheWholeGrid) {
+    HistoryRig rig;
+    KrEditHistory& h = rig.history;
+    KrTerrain* first = rig.terrain;
+    const auto n = size_t(first->info.numVertices);
+    ASSERT_NE(first->quadTree, nullptr);
+    EXPECT_LE(first->quadTree->HeldBytes(), 11 * n);
+    h.ReplaceTerrain(rig.NewTerrain(9, 9, 5), "새 지형");
+    const size_t kept = h.StepBytes(0);
+    EXPECT_GE(kept, n * (sizeof(KrTerrainVertex) + 1) + first->quadTree->HeldBytes());
+    EXPECT_LE(kept, n * (sizeof(KrTerrainVertex) + 1 + 11) + sizeof(KrTerrain) + 4096);
+
+    rig.Load(0);
+    auto direct = rig.NewTerrain(2, 2, 1);
+    ASSERT_TRUE(direct->LoadMapVertexData(rig.files[0].c_str()));
+    const D3DXMATRIX view = CullView(kOverview, D3DXVECTOR3(0, 0, 400));
+    for (int frame = 0; frame < 3; ++frame) {
+        ASSERT_TRUE(rig.terrain->UpdateTerrain(view, CullProjection()));
+        ASSERT_TRUE(direct->UpdateTerrain(view, CullProjection()));
+    }
+    ASSERT_EQ(rig.terrain->info.numVertices, 33 * 33);
+    EXPECT_EQ(std::memcmp(rig.terrain->vertices, direct->vertices, 33 * 33 * 32), 0);
 }
