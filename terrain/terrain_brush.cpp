@@ -1,5 +1,6 @@
 // The height brush: two nested squares of grid vertices around the pick point, and the
 // outline of the two circles drawn on the surface.
+#include "KrBrushShape.h"
 #include "KrTerrain.h"
 
 #include <algorithm>
@@ -20,6 +21,10 @@ struct OutlinePoint {
 void KrTerrain::ApplyHeightBrush() {
     if (!pickHit || !pickRay || !vertices)
         return;
+    if (brushShape != kBrushShapeSquare || brushMode > kBrushModeFlat) {
+        ApplySculptBrush();
+        return;
+    }
     float sign = 0.0f;
     switch (brushMode) {
     case 1:
