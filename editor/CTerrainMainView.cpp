@@ -220,6 +220,7 @@ void CTerrainMainView::OnLButtonDown() {
     TakeFocus();
     if (!terrain)
         return;
+    terrain->BeginStroke();
     terrain->editing = true;
     terrain->Update();
 }

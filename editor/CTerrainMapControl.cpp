@@ -5,6 +5,7 @@
 #include "CTerrainTabMenu.h"
 #include "CTerrainTextureControl.h"
 #include "DialogTemplate.h"
+#include "KrBrushShape.h"
 #include "KrRenderer.h"
 #include "KrTerrain.h"
 
@@ -31,11 +32,20 @@ CTerrainMapControl::CTerrainMapControl(QWidget* parent)
     : QWidget(parent), newTerrainDialog(std::make_unique<CDlgMakeNewTerrain>()) {
     BuildDialog(kDialogMapControl, this);
 
-    const std::pair<int, int> brushButtons[] = {
-        {IDC_MAP_FLAT, 3}, {IDC_MAP_RAISE, 1}, {IDC_MAP_LOWER, 2}};
+    const std::pair<int, int> brushButtons[] = {{IDC_MAP_FLAT, kBrushModeFlat},
+                                                {IDC_MAP_RAISE, kBrushModeRaise},
+                                                {IDC_MAP_LOWER, kBrushModeLower},
+                                                {IDC_MAP_SMOOTH, kBrushModeSmooth},
+                                                {IDC_MAP_SET_HEIGHT, kBrushModeSetHeight},
+                                                {IDC_MAP_NOISE, kBrushModeNoise}};
     for (auto [id, mode] : brushButtons)
         connect(DlgItem<QAbstractButton>(this, id), &QAbstractButton::clicked, this,
                 [this, mode = mode] { OnBrushMode(mode); });
+    const std::pair<int, int> shapeButtons[] = {{IDC_MAP_SQUARE, kBrushShapeSquare},
+                                                {IDC_MAP_ROUND, kBrushShapeRound}};
+    for (auto [id, shape] : shapeButtons)
+        connect(DlgItem<QAbstractButton>(this, id), &QAbstractButton::clicked, this,
+                [this, shape = shape] { OnBrushShape(shape); });
     const std::pair<int, int> fillButtons[] = {{IDC_MAP_SOLID, D3DFILL_SOLID},
                                                {IDC_MAP_WIRE, D3DFILL_WIREFRAME},
                                                {IDC_MAP_POINT, D3DFILL_POINT}};
@@ -58,6 +68,7 @@ CTerrainMapControl::~CTerrainMapControl() = default;
 void CTerrainMapControl::OnInitDialog() {
     // Checking the radios writes nothing: the brush stays off until a mode is clicked.
     DlgItem<QAbstractButton>(this, IDC_MAP_FLAT)->setChecked(true);
+    DlgItem<QAbstractButton>(this, IDC_MAP_SQUARE)->setChecked(true);
     DlgItem<QAbstractButton>(this, IDC_MAP_SOLID)->setChecked(true);
     for (const MapTrackbar& t : kTrackbars) {
         CTrackBar* trackbar = DlgItem<CTrackBar>(this, t.id);
@@ -88,6 +99,13 @@ void CTerrainMapControl::OnBrushMode(int mode) {
     if (KrTerrain* terrain = ViewTerrain()) {
         terrain->brushMode = mode;
         // Ends a stroke whose button release went outside the 3D view.
+        terrain->editing = false;
+    }
+}
+
+void CTerrainMapControl::OnBrushShape(int shape) {
+    if (KrTerrain* terrain = ViewTerrain()) {
+        terrain->brushShape = shape;
         terrain->editing = false;
     }
 }

@@ -2,6 +2,7 @@
 #include "editor_fixture.h"
 
 #include "CDlgMakeNewTerrain.h"
+#include "KrBrushShape.h"
 
 #include <QLineEdit>
 #include <QTimer>
@@ -124,4 +125,45 @@ TEST_F(MapPageTest, NewTerrainDialogMakesTheTerrainOrKeepsIt) {
     EXPECT_FALSE(RunNewTerrain(" 64abc,9,2.5")); // read as _wtoi does
     EXPECT_EQ(InfoBoxes(), "64,9,2");
     EXPECT_TRUE(prompts.messages.isEmpty());
+}
+
+TEST_F(MapPageTest, SculptModeAndShapeRadiosSetTheBrushAndEndAStroke) {
+    EXPECT_TRUE(Item<QAbstractButton>(IDC_MAP_SQUARE)->isChecked());
+    EXPECT_EQ(Terrain()->brushShape, kBrushShapeSquare);
+    const std::pair<int, int> modes[] = {{IDC_MAP_SMOOTH, kBrushModeSmooth},
+                                         {IDC_MAP_SET_HEIGHT, kBrushModeSetHeight},
+                                         {IDC_MAP_NOISE, kBrushModeNoise},
+                                         {IDC_MAP_RAISE, kBrushModeRaise}};
+    for (auto [id, mode] : modes) {
+        Terrain()->editing = true;
+        Click(id);
+        EXPECT_EQ(Terrain()->brushMode, mode);
+        EXPECT_FALSE(Terrain()->editing);
+    }
+    for (auto [id, shape] : {std::pair(IDC_MAP_ROUND, kBrushShapeRound),
+                             std::pair(IDC_MAP_SQUARE, kBrushShapeSquare)}) {
+        Terrain()->editing = true;
+        Click(id);
+        EXPECT_EQ(Terrain()->brushShape, shape);
+        EXPECT_FALSE(Terrain()->editing);
+        // The shape is a choice of its own: the mode stays.
+        EXPECT_EQ(Terrain()->brushMode, kBrushModeRaise);
+        EXPECT_TRUE(Item<QAbstractButton>(IDC_MAP_RAISE)->isChecked());
+    }
+}
+
+// Each stroke takes its target height from where its button went down.
+TEST_F(MapPageTest, SetHeightTargetsThePointWhereEachStrokeBegins) {
+    Click(IDC_MAP_SET_HEIGHT);
+    Click(IDC_MAP_ROUND);
+    KrTerrain* t = Terrain();
+    for (float height : {30.0f, -12.0f}) {
+        for (int i = 0; i < t->info.numVertices; ++i)
+            t->vertices[i].y = height;
+        Move(At(0.5, 0.8));
+        Press(Qt::LeftButton, At(0.5, 0.8));
+        ASSERT_TRUE(t->pickHit);
+        Release(Qt::LeftButton, At(0.5, 0.8));
+        EXPECT_EQ(t->setHeightTarget, height);
+    }
 }
