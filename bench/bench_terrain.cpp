@@ -271,6 +271,30 @@ void BM_SculptStep(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * 1001 * 1001);
 }
 
+// The floor under every figure of BM_SculptStep: one pass adding a constant to the heights
+// of the same 1001 × 1001 vertices, the least any step at that radius has to read and
+// write (the round brush touches about π/4 of them).
+void BM_SculptFloor(benchmark::State& state) {
+    KrTerrain& t = LargestTerrain();
+    if (!t.vertices) {
+        state.SkipWithError("the 4097 x 4097 terrain could not be made");
+        return;
+    }
+    int32_t column, row;
+    t.WorldToCell(3.5f - 500.0f, -2.5f + 500.0f, &column, &row);
+    float step = 0.01f;
+    for (auto _ : state) {
+        for (int32_t r = row; r <= row + 1000; ++r) {
+            KrTerrainVertex* line = t.vertices + static_cast<size_t>(r) * t.info.vertsPerRow;
+            for (int32_t c = column; c <= column + 1000; ++c)
+                line[c].y += step;
+        }
+        step = -step;
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * 1001 * 1001);
+}
+
 // Auto painting a layer's whole alpha map on grids of several sizes.
 void BM_AutoPaint(benchmark::State& state) {
     const int side = int(state.range(0));
@@ -362,6 +386,7 @@ BENCHMARK(BM_PaintStep)
     ->Args({500, 250})
     ->ArgNames({"radius", "small"})
     ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SculptFloor)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SculptStep)
     ->ArgsProduct({{kBrushModeRaise, kBrushModeFlat, kBrushModeSmooth, kBrushModeSetHeight,
                     kBrushModeNoise},

@@ -10,6 +10,7 @@
 #include "KrTerrain.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #if defined(__SSE2__)
@@ -85,21 +86,24 @@ template <> struct Lanes<F4> {
 };
 #endif
 
-// Asks for the vertices a little ahead of v: a row's run crosses a page every 128 vertices,
-// where the hardware's own prefetching stops.
-inline void Prefetch(const KrTerrainVertex* v) {
-    constexpr int kAhead = 32;
-    __builtin_prefetch(v + kAhead, 1, 3);
-    __builtin_prefetch(v + kAhead + 2, 1, 3);
+// Asks for the cache lines of the four vertices `ahead` records past v, the row a loop
+// will work on next: by the time it gets there they have arrived, where the hardware's
+// own prefetching would stop at every page the row crosses. 0 asks for nothing.
+inline void Prefetch(const KrTerrainVertex* v, ptrdiff_t ahead) {
+    if (ahead != 0) {
+        __builtin_prefetch(v + ahead, 1, 3);
+        __builtin_prefetch(v + ahead + 2, 1, 3);
+    }
 }
 
-// line[c].y = op(line[c].y, c) for columns first to last.
-template <class Op> void ForEachHeight(KrTerrainVertex* line, int32_t first, int32_t last, Op op) {
+// line[c].y = op(line[c].y, c) for columns first to last; ahead as for Prefetch.
+template <class Op>
+void ForEachHeight(KrTerrainVertex* line, int32_t first, int32_t last, ptrdiff_t ahead, Op op) {
     int32_t c = first;
 #if defined(__SSE2__)
     for (; c + 3 <= last; c += 4) {
         KrTerrainVertex* v = line + c;
-        Prefetch(v);
+        Prefetch(v, ahead);
         const F4 y = op(F4{_mm_setr_ps(v[0].y, v[1].y, v[2].y, v[3].y)}, c);
         v[0].y = _mm_cvtss_f32(y.v);
         v[1].y = _mm_cvtss_f32(_mm_shuffle_ps(y.v, y.v, 1));
@@ -113,12 +117,13 @@ template <class Op> void ForEachHeight(KrTerrainVertex* line, int32_t first, int
 
 // line[c].y = op(lanes, c) for columns first to last, for operations that have the old
 // heights at hand already; lanes is a float or an F4, the type op is to return.
-template <class Op> void SetEachHeight(KrTerrainVertex* line, int32_t first, int32_t last, Op op) {
+template <class Op>
+void SetEachHeight(KrTerrainVertex* line, int32_t first, int32_t last, ptrdiff_t ahead, Op op) {
     int32_t c = first;
 #if defined(__SSE2__)
     for (; c + 3 <= last; c += 4) {
         KrTerrainVertex* v = line + c;
-        Prefetch(v);
+        Prefetch(v, ahead);
         const F4 y = op(F4{}, c);
         v[0].y = _mm_cvtss_f32(y.v);
         v[1].y = _mm_cvtss_f32(_mm_shuffle_ps(y.v, y.v, 1));
@@ -141,13 +146,14 @@ template <class Op> void ForEachColumn(float* out, int32_t first, int32_t last, 
         out[c] = op(0.0f, c);
 }
 
-// Copies the heights of columns first to last to out[first..last].
-inline void CopyHeights(const KrTerrainVertex* line, int32_t first, int32_t last, float* out) {
+// Copies the heights of columns first to last to out[first..last]; ahead as for Prefetch.
+inline void CopyHeights(const KrTerrainVertex* line, int32_t first, int32_t last, ptrdiff_t ahead,
+                        float* out) {
     int32_t c = first;
 #if defined(__SSE2__)
     for (; c + 3 <= last; c += 4) {
         const KrTerrainVertex* v = line + c;
-        Prefetch(v);
+        Prefetch(v, ahead);
         _mm_storeu_ps(out + c, _mm_setr_ps(v[0].y, v[1].y, v[2].y, v[3].y));
     }
 #endif

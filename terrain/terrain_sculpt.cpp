@@ -221,7 +221,8 @@ void KrTerrain::ApplySculptBrush() {
         const KrTerrainVertex* line = vertices + static_cast<size_t>(source) * w;
         float* raw = raws[slot(row)];
         const int32_t from = std::max(need.first - 1, 0), to = std::min(need.last + 1, w - 1);
-        CopyHeights(line, from, to, raw + 1);
+        const bool more = source < std::min(f.lastRow + 1, info.cellsPerCol);
+        CopyHeights(line, from, to, more ? w : 0, raw + 1);
         raw[0] = line[0].y; // column -1 repeats column 0
         raw[w + 1] = line[w - 1].y;
         ForEachColumn(blurred[slot(row)], need.first, need.last, [&](auto lanes, int32_t c) {
@@ -246,20 +247,22 @@ void KrTerrain::ApplySculptBrush() {
             continue;
         f.Weights(row, run, dx2, weight);
         KrTerrainVertex* line = vertices + static_cast<size_t>(row) * w;
+        // The next row is fetched while this one is worked on.
+        const ptrdiff_t ahead = row < f.lastRow ? w : 0;
         BeginRowEdit(row, run.first, run.last);
 
         switch (mode) {
         case kBrushModeRaise:
         case kBrushModeLower: {
             const float k = mode == kBrushModeRaise ? step : -step;
-            ForEachHeight(line, run.first, run.last, [&](auto y, int32_t c) {
+            ForEachHeight(line, run.first, run.last, ahead, [&](auto y, int32_t c) {
                 using L = Lanes<decltype(y)>;
                 return ClampHeight(y + L::Splat(k) * L::Load(weight + c));
             });
             break;
         }
         case kBrushModeFlat:
-            ForEachHeight(line, run.first, run.last, [&](auto y, int32_t c) {
+            ForEachHeight(line, run.first, run.last, ahead, [&](auto y, int32_t c) {
                 using L = Lanes<decltype(y)>;
                 return y - L::Load(weight + c) * y;
             });
@@ -270,7 +273,7 @@ void KrTerrain::ApplySculptBrush() {
             const float* below = blurred[slot(row + 1)];
             // This row's heights as loaded, which nothing has written since.
             const float* old = raws[slot(row)] + 1;
-            SetEachHeight(line, run.first, run.last, [&](auto lanes, int32_t c) {
+            SetEachHeight(line, run.first, run.last, 0, [&](auto lanes, int32_t c) {
                 using L = Lanes<decltype(lanes)>;
                 const auto half = L::Splat(0.5f);
                 const auto y = L::Load(old + c);
@@ -281,7 +284,7 @@ void KrTerrain::ApplySculptBrush() {
             break;
         }
         case kBrushModeSetHeight:
-            ForEachHeight(line, run.first, run.last, [&](auto y, int32_t c) {
+            ForEachHeight(line, run.first, run.last, ahead, [&](auto y, int32_t c) {
                 using L = Lanes<decltype(y)>;
                 const auto t = L::Splat(rate) * L::Load(weight + c);
                 const auto to = L::Splat(target);
@@ -293,7 +296,7 @@ void KrTerrain::ApplySculptBrush() {
         case kBrushModeNoise: {
             const float* noise =
                 noise_.Row(row, run.first, run.last, w, info.vertsPerCol, noiseSeed);
-            ForEachHeight(line, run.first, run.last, [&](auto y, int32_t c) {
+            ForEachHeight(line, run.first, run.last, ahead, [&](auto y, int32_t c) {
                 using L = Lanes<decltype(y)>;
                 return ClampHeight(y + L::Splat(step) * L::Load(weight + c) * L::Load(noise + c));
             });
