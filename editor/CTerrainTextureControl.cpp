@@ -244,8 +244,9 @@ void CTerrainTextureControl::OnAutoPaint() {
     const QString caption = QStringLiteral("자동 칠하기");
     if (!Below(terrain->selectedLayer, terrain->alphaMaps.size())) {
         Prompts().Message(this, caption,
-                          QStringLiteral("칠할 스플랫팅 텍스쳐가 없습니다. \"선택된 텍스쳐\" "
-                                         "목록에서 텍스쳐를 더블 클릭해 고르세요."));
+                          QStringLiteral("칠할 레이어가 없습니다. \"텍스쳐 목록\"의 텍스쳐를 "
+                                         "등록하거나 \"선택된 텍스쳐\"의 레이어를 더블 클릭해 "
+                                         "고르세요."));
         return;
     }
     if (!terrain->AutoPaintLayer(terrain->selectedLayer, AutoPaintRule()))

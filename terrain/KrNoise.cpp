@@ -168,19 +168,24 @@ void KrNoiseRows::Row(int32_t row, int32_t first, int32_t last, uint32_t seed, f
 
 const float* KrNoiseField::Row(int32_t row, int32_t first, int32_t last, int32_t width,
                                int32_t depth, uint32_t seed) {
-    if (width != width_ || depth != depth_ || seed != seed_ || !ready_) {
+    // A new grid size makes a new field (once: a field that could not be made is not asked
+    // for again until the size changes); a new seed forgets what was made.
+    if (width != width_ || depth != depth_) {
         const size_t count = static_cast<size_t>(width) * static_cast<size_t>(depth);
-        if (width != width_ || depth != depth_ || !values_) {
-            values_.reset(new (std::nothrow) float[count]);
-            blocksPerRow_ = ((width - 1) >> kBlockShift) + 1;
-            ready_.reset(
-                new (std::nothrow)
-                    uint8_t[static_cast<size_t>(blocksPerRow_) * static_cast<size_t>(depth)]);
-        }
-        if (ready_)
-            std::memset(ready_.get(), 0, static_cast<size_t>(blocksPerRow_) * depth);
+        blocksPerRow_ = ((width - 1) >> kBlockShift) + 1;
+        const size_t blocks = static_cast<size_t>(blocksPerRow_) * static_cast<size_t>(depth);
+        ready_.reset();
+        values_.reset(); // before the new one is made, so the two never coexist
+        values_.reset(new (std::nothrow) float[count]);
+        ready_.reset(values_ ? new (std::nothrow) uint8_t[blocks]() : nullptr);
+        if (!ready_)
+            values_.reset();
         width_ = width;
         depth_ = depth;
+        seed_ = seed;
+    } else if (seed != seed_) {
+        if (ready_)
+            std::memset(ready_.get(), 0, static_cast<size_t>(blocksPerRow_) * depth);
         seed_ = seed;
     }
     if (!values_ || !ready_) {
