@@ -204,9 +204,11 @@ void KrTerrain::ApplySculptBrush() {
 
     // Smoothing: each row blurred 1-2-1 across (border columns repeated), for the columns
     // that it or its neighbours above and below edit. Rows are loaded one ahead of the row
-    // being written, so the blur only ever sees heights from before this step.
+    // being written, so the blur only ever sees heights from before this step. The load
+    // goes in pieces, and `then` runs after each with the columns whose blur is ready: the
+    // row above is written there while the next piece is still on its way from memory.
     const auto slot = [](int32_t row) { return static_cast<size_t>(((row % 3) + 3) % 3); };
-    const auto loadBlurred = [&](int32_t row) {
+    const auto loadBlurred = [&](int32_t row, auto&& then) {
         Run need;
         for (int32_t r = row - 1; r <= row + 1; ++r) {
             const Run run = f.Columns(r);
@@ -219,37 +221,67 @@ void KrTerrain::ApplySculptBrush() {
             return;
         const int32_t source = std::min(std::max(row, 0), info.cellsPerCol);
         const KrTerrainVertex* line = vertices + static_cast<size_t>(source) * w;
+        const ptrdiff_t next = source < std::min(f.lastRow + 1, info.cellsPerCol) ? w : 0;
         float* raw = raws[slot(row)];
-        const int32_t from = std::max(need.first - 1, 0), to = std::min(need.last + 1, w - 1);
-        const bool more = source < std::min(f.lastRow + 1, info.cellsPerCol);
-        CopyHeights(line, from, to, more ? w : 0, raw + 1);
+        float* out = blurred[slot(row)];
         raw[0] = line[0].y; // column -1 repeats column 0
         raw[w + 1] = line[w - 1].y;
-        ForEachColumn(blurred[slot(row)], need.first, need.last, [&](auto lanes, int32_t c) {
-            using L = Lanes<decltype(lanes)>;
-            const auto half = L::Splat(0.5f);
-            return (half * L::Load(raw + c) + half * L::Load(raw + c + 2)) * half +
-                   half * L::Load(raw + c + 1);
-        });
+        constexpr int32_t kPiece = 64;
+        const int32_t to = std::min(need.last + 1, w - 1);
+        int32_t copied = std::max(need.first - 1, 0) - 1;
+        for (int32_t a = need.first; a <= need.last; a += kPiece) {
+            const int32_t b = std::min(a + kPiece - 1, need.last);
+            CopyHeights(line, copied + 1, std::min(b + 1, to), next, raw + 1);
+            copied = std::min(b + 1, to);
+            ForEachColumn(out, a, b, [&](auto lanes, int32_t c) {
+                using L = Lanes<decltype(lanes)>;
+                const auto half = L::Splat(0.5f);
+                return (half * L::Load(raw + c) + half * L::Load(raw + c + 2)) * half +
+                       half * L::Load(raw + c + 1);
+            });
+            then(a, b);
+        }
     };
+    const auto nothing = [](int32_t, int32_t) {};
     if (mode == kBrushModeSmooth) {
-        loadBlurred(f.firstRow - 1);
-        loadBlurred(f.firstRow);
+        loadBlurred(f.firstRow - 1, nothing);
+        loadBlurred(f.firstRow, nothing);
     }
 
     const float target = setHeightTarget;
     const float snap = std::max(std::fabs(target), 1.0f) * 0x1p-20f;
     for (int32_t row = f.firstRow; row <= f.lastRow; ++row) {
-        if (mode == kBrushModeSmooth)
-            loadBlurred(row + 1);
         const Run run = f.Columns(row);
+        KrTerrainVertex* line = vertices + static_cast<size_t>(row) * w;
+        if (!run.Empty()) {
+            f.Weights(row, run, dx2, weight);
+            BeginRowEdit(row, run.first, run.last);
+        }
+        if (mode == kBrushModeSmooth) {
+            const float* above = blurred[slot(row - 1)];
+            const float* here = blurred[slot(row)];
+            const float* below = blurred[slot(row + 1)];
+            // This row's heights as loaded, which nothing has written since.
+            const float* old = raws[slot(row)] + 1;
+            loadBlurred(row + 1, [&](int32_t a, int32_t b) {
+                a = std::max(a, run.first);
+                b = std::min(b, run.last);
+                SetEachHeight(line, a, b, 0, [&](auto lanes, int32_t c) {
+                    using L = Lanes<decltype(lanes)>;
+                    const auto half = L::Splat(0.5f);
+                    const auto y = L::Load(old + c);
+                    const auto mean =
+                        (half * L::Load(above + c) + half * L::Load(below + c)) * half +
+                        half * L::Load(here + c);
+                    return Toward(y, mean, L::Splat(rate) * L::Load(weight + c));
+                });
+            });
+            continue;
+        }
         if (run.Empty())
             continue;
-        f.Weights(row, run, dx2, weight);
-        KrTerrainVertex* line = vertices + static_cast<size_t>(row) * w;
         // The next row is fetched while this one is worked on.
         const ptrdiff_t ahead = row < f.lastRow ? w : 0;
-        BeginRowEdit(row, run.first, run.last);
 
         switch (mode) {
         case kBrushModeRaise:
@@ -264,25 +296,9 @@ void KrTerrain::ApplySculptBrush() {
         case kBrushModeFlat:
             ForEachHeight(line, run.first, run.last, ahead, [&](auto y, int32_t c) {
                 using L = Lanes<decltype(y)>;
-                return y - L::Load(weight + c) * y;
+                return ClampHeight(y - L::Load(weight + c) * y);
             });
             break;
-        case kBrushModeSmooth: {
-            const float* above = blurred[slot(row - 1)];
-            const float* here = blurred[slot(row)];
-            const float* below = blurred[slot(row + 1)];
-            // This row's heights as loaded, which nothing has written since.
-            const float* old = raws[slot(row)] + 1;
-            SetEachHeight(line, run.first, run.last, 0, [&](auto lanes, int32_t c) {
-                using L = Lanes<decltype(lanes)>;
-                const auto half = L::Splat(0.5f);
-                const auto y = L::Load(old + c);
-                const auto mean = (half * L::Load(above + c) + half * L::Load(below + c)) * half +
-                                  half * L::Load(here + c);
-                return Toward(y, mean, L::Splat(rate) * L::Load(weight + c));
-            });
-            break;
-        }
         case kBrushModeSetHeight:
             ForEachHeight(line, run.first, run.last, ahead, [&](auto y, int32_t c) {
                 using L = Lanes<decltype(y)>;
