@@ -182,13 +182,6 @@ private:
     std::unique_ptr<NormalWork[]> normalWork_;
 
     void MarkVertex(int32_t index);
-    // The round shape and the modes past flatten, one step.
-    void ApplySculptBrush();
-
-    bool strokeStarting_ = true;
-    // The sculpting tools' row buffers; they grow with the grid and are then reused.
-    std::vector<float> sculptRows_;
-    KrNoiseField noise_;
     // Copies the changed vertices to the device, a few row runs at a time.
     bool UploadChangedVertices();
 
@@ -197,6 +190,14 @@ private:
     // The quadtree size rule: rebuilds or drops the tree for the current grid.
     void ApplyQuadTreeRule();
     void ReleaseSplatting();
+
+    // The round shape and the modes past flatten, one step.
+    void ApplySculptBrush();
+
+    bool strokeStarting_ = true;
+    // The sculpting tools' row buffers; they grow with the grid and are then reused.
+    std::vector<float> sculptRows_;
+    KrNoiseField noise_;
 };
 
 // Whether a W × D grid with this spacing can be made (2 to kMaxTerrainSide a side, a
