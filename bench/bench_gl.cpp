@@ -8,12 +8,22 @@
 #include <benchmark/benchmark.h>
 #include <epoxy/gl.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+
+#include <sys/resource.h>
 
 namespace {
 
 constexpr D3DCOLOR kSky = 0xFF0000FFu;
+
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec * 1e-6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 const wchar_t* const kLayerImages[] = {
     VELDMARK_SOURCE_DIR L"/tests/data/images/grass.jpg",
@@ -43,7 +53,8 @@ KrRenderer* Renderer() {
 }
 
 // Frames of the editor's start pose over a side × side grid with `layers` splatting layers,
-// each painted over a disc under the view so that its pass covers pixels.
+// each painted over a disc under the view so that its pass covers pixels, in the fill mode
+// `fill` (3 solid, 2 wireframe).
 void BM_GlFrame(benchmark::State& state) {
     KrRenderer* r = Renderer();
     if (!r) {
@@ -52,6 +63,7 @@ void BM_GlFrame(benchmark::State& state) {
     }
     const int side = static_cast<int>(state.range(0));
     const int layers = static_cast<int>(state.range(1));
+    const int fill = static_cast<int>(state.range(2));
     IDirect3DDevice9* device = r->device;
     r->camera.Reset();
     r->UpdateView();
@@ -80,7 +92,13 @@ void BM_GlFrame(benchmark::State& state) {
     }
     if (layers > 0)
         terrain.baseTexture = 0;
+    terrain.fillMode = fill;
 
+    auto* gl = dynamic_cast<GlDevice*>(device);
+    const uint64_t uploadedBefore = gl->Stats().indexBytesUploaded;
+    const uint64_t callsBefore = gl->Stats().stateCalls;
+
+    const double cpuBefore = ProcessCpuSeconds();
     for (auto _ : state) {
         terrain.Update();
         device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kSky, 1.0f, 0);
@@ -91,14 +109,24 @@ void BM_GlFrame(benchmark::State& state) {
         device->Present(nullptr, nullptr, nullptr, nullptr);
         glFinish();
     }
+    const double frames = double(std::max<int64_t>(state.iterations(), 1));
+    // All threads, llvmpipe's included: the work a frame costs, whatever else runs here.
+    state.counters["cpu_ms"] = (ProcessCpuSeconds() - cpuBefore) * 1000 / frames;
     state.counters["triangles"] = terrain.visibleTriangleCount;
+    // The GL device's buffers (system copies and GL storage) per terrain vertex.
+    state.counters["state_calls"] = double(gl->Stats().stateCalls - callsBefore) / frames;
+    state.counters["buffer_B/vertex"] =
+        double(gl->Stats().bufferBytesHeld) / double(terrain.info.numVertices);
+    // What a frame sent of the index buffer, against what its draws read.
+    state.counters["index_B"] = double(gl->Stats().indexBytesUploaded - uploadedBefore) / frames;
+    state.counters["drawn_B"] = double(terrain.visibleTriangleCount) * 12;
     state.counters["fps"] =
         benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 BENCHMARK(BM_GlFrame)
-    ->ArgsProduct({{129, 257}, {0, 4}})
-    ->ArgNames({"side", "layers"})
+    ->ArgsProduct({{129, 257, 513}, {0, 4}, {3, 2}})
+    ->ArgNames({"side", "layers", "fill"})
     ->Unit(benchmark::kMillisecond)
     ->MinTime(1.0)
     ->UseRealTime();

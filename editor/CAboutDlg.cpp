@@ -8,7 +8,12 @@
 #include <QPushButton>
 
 QIcon VeldmarkIcon() {
-    static const QIcon icon(QStringLiteral(":/res/veldmark.png"));
+    // The icon lives in the editor's static library, whose resources the linker keeps only
+    // when something registers them.
+    static const QIcon icon = [] {
+        Q_INIT_RESOURCE(veldmark);
+        return QIcon(QStringLiteral(":/res/veldmark.png"));
+    }();
     return icon;
 }
 

@@ -9,7 +9,6 @@
 #include <QAbstractButton>
 #include <QLineEdit>
 
-#include <algorithm>
 #include <climits>
 
 using namespace res;
@@ -36,6 +35,9 @@ int CDlgMakeNewTerrain::DoModal() {
 }
 
 QString CDlgMakeNewTerrain::CheckTerrainSize(int width, int depth, int cellSpacing) {
+    // The terrain's own rule decides, so what passes here is always made.
+    if (IsValidTerrainSize(width, depth, static_cast<float>(cellSpacing)))
+        return QString();
     QStringList problems;
     const auto side = [&](const char* name, int value) {
         if (value < 2 || value > kMaxTerrainSide)
@@ -49,14 +51,12 @@ QString CDlgMakeNewTerrain::CheckTerrainSize(int width, int depth, int cellSpaci
     if (cellSpacing < 1)
         problems << QStringLiteral("CellSpacing(간격)은 1 이상이어야 합니다 (입력: %1).")
                         .arg(cellSpacing);
-    else if (problems.isEmpty() &&
-             static_cast<long long>(std::max(width, depth)) * cellSpacing > INT_MAX)
+    else if (problems.isEmpty())
         // The world size is kept in 32-bit integers.
         problems << QStringLiteral("CellSpacing(간격) %1은(는) 너무 커서 지형의 크기가 "
-                                   "범위를 넘습니다.")
-                        .arg(cellSpacing);
-    if (problems.isEmpty())
-        return QString();
+                                   "범위를 넘습니다 (가로나 세로 × 간격이 %2 미만이어야 합니다).")
+                        .arg(cellSpacing)
+                        .arg(QString::number(qint64(INT_MAX) + 1));
     return QStringLiteral("이 값으로는 지형을 만들 수 없습니다. 현재 지형은 그대로 "
                           "남습니다.\n\n") +
            problems.join(u'\n');
@@ -92,7 +92,7 @@ void CDlgMakeNewTerrain::OnOK() {
         Prompts().Message(
             this, windowTitle(),
             QStringLiteral("지형을 만들지 못했습니다. 현재 지형은 그대로 남습니다.\n\n") +
-                QString::fromStdString(error));
+                QString::fromUtf8(error.c_str()));
         return;
     }
     accept();

@@ -2,14 +2,18 @@
 
 #include "CAboutDlg.h"
 #include "CChildView.h"
+#include "CTerrainDocument.h"
 #include "CTerrainMainView.h"
+#include "CTerrainMapControl.h"
 #include "CTerrainTabMenu.h"
+#include "CTerrainTextureControl.h"
 #include "CVeldmarkApp.h"
 #include "res/shell_resources.h"
 #include "resource.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
@@ -18,9 +22,10 @@
 #include <QSplitter>
 #include <QStatusBar>
 
+#include <algorithm>
+
 namespace {
 constexpr int kViewWidth = 1024;
-constexpr int kTabMenuWidth = 100;
 constexpr int kPaneHeight = 768;
 
 // X11 key-event modifier bits of the lock keys.
@@ -34,6 +39,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
 
 CMainFrame::~CMainFrame() {
     qApp->removeEventFilter(this);
+    // The history goes while the terrains it keeps can still release their device objects.
+    document.reset();
     // The pages go first, while the view and its terrain they reach still exist; then the
     // view, which releases the terrain and the render device before its GL window goes.
     delete tabMenu;
@@ -122,6 +129,9 @@ bool CMainFrame::HasCommandHandler(int id) const {
     case ID_APP_EXIT:
     case ID_VIEW_STATUS_BAR:
     case ID_APP_ABOUT:
+    case ID_EDIT_UNDO:
+    case ID_EDIT_REDO:
+    case ID_FILE_SAVE_AS:
     case ID_NEXT_PANE:
     case ID_PREV_PANE:
         return true;
@@ -138,6 +148,18 @@ bool CMainFrame::OnCmdMsg(int id) {
     switch (id) {
     case ID_APP_EXIT:
         close();
+        return true;
+    case ID_EDIT_UNDO:
+        if (document)
+            document->Undo();
+        return true;
+    case ID_EDIT_REDO:
+        if (document)
+            document->Redo();
+        return true;
+    case ID_FILE_SAVE_AS:
+        if (document)
+            document->SaveAs();
         return true;
     case ID_VIEW_STATUS_BAR: {
         const bool show = !statusBar()->isVisible();
@@ -188,21 +210,65 @@ void CMainFrame::CreateSplitter() {
     // The view is fully working (device, terrain, camera) before the tab menu exists.
     view->OnInitialUpdate();
     mainView = view;
+    document = std::make_unique<CTerrainDocument>(view);
+    connect(document.get(), &CTerrainDocument::changed, this, &CMainFrame::OnDocumentChanged);
+    connect(document.get(), &CTerrainDocument::terrainChanged, this, &CMainFrame::RefreshPages);
+    connect(document.get(), &CTerrainDocument::message, this, &CMainFrame::SetMessageText);
+    OnDocumentChanged();
 
     tabMenu = new CTerrainTabMenu(splitter);
-    tabMenu->resize(kTabMenuWidth, kPaneHeight);
     splitter->addWidget(tabMenu);
+    // A wider window widens the view; the pane keeps its width.
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 0);
-    splitter->setSizes({kViewWidth, kTabMenuWidth});
 
-    // Size the frame so that the panes start at their sizes, within the screen.
-    QSize want(kViewWidth + kTabMenuWidth + splitter->handleWidth(),
+    // The view starts 1024 wide and the pane wide enough for the whole map page; a screen
+    // too small for both narrows the view, not the pane.
+    const int paneWidth = tabMenu->WidthToShowForm(kPaneHeight);
+    const int handle = splitter->handleWidth();
+    QSize want(kViewWidth + handle + paneWidth,
                kPaneHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
     if (QScreen* screen = QGuiApplication::primaryScreen())
         want = want.boundedTo(screen->availableGeometry().size() - QSize(16, 48));
     resize(want);
-    splitter->setSizes({kViewWidth, kTabMenuWidth});
+    const int viewWidth = std::max(want.width() - handle - paneWidth, view->minimumWidth());
+    view->resize(viewWidth, kPaneHeight);
+    tabMenu->resize(paneWidth, kPaneHeight);
+    splitter->setSizes({viewWidth, paneWidth});
+}
+
+void CMainFrame::OnDocumentChanged() {
+    if (!document)
+        return;
+    setWindowTitle(document->Title());
+    if (QAction* undo = CommandAction(ID_EDIT_UNDO))
+        undo->setEnabled(document->CanUndo());
+    if (QAction* redo = CommandAction(ID_EDIT_REDO))
+        redo->setEnabled(document->CanRedo());
+}
+
+void CMainFrame::RefreshPages() {
+    if (!tabMenu)
+        return;
+    // The terrain may be another object or grid now: it takes the map page's brush, fill
+    // mode and trackbars, as the page shows what is in effect.
+    if (tabMenu->mapPage)
+        tabMenu->mapPage->TerrainReplaced();
+    if (tabMenu->texturePage)
+        tabMenu->texturePage->SyncWithTerrain();
+}
+
+void CMainFrame::SetMessageText(const QString& text) {
+    if (indicators[0])
+        indicators[0]->setText(text);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (document && !document->MaybeSave()) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void CMainFrame::focusInEvent(QFocusEvent*) {

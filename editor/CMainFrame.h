@@ -4,11 +4,13 @@
 #include <QMainWindow>
 
 #include <map>
+#include <memory>
 
 class QAction;
 class QLabel;
 class QSplitter;
 class CChildView;
+class CTerrainDocument;
 class CTerrainMainView;
 class CTerrainTabMenu;
 
@@ -33,15 +35,23 @@ public:
 
     // The menu item of a command id (null for none).
     QAction* CommandAction(int id) const;
+    // The title and the menu items that follow the document.
+    void OnDocumentChanged();
+    // Shows text in the status bar's message pane.
+    void SetMessageText(const QString& text);
 
     QSplitter* splitter = nullptr;
     CTerrainMainView* mainView = nullptr; // the splitter's left pane, not owned
     CTerrainTabMenu* tabMenu = nullptr;   // the splitter's right pane, not owned
     CChildView* childView = nullptr;
     QLabel* indicators[4] = {};
+    // The open file, its changes and their history; made with the view.
+    std::unique_ptr<CTerrainDocument> document;
 
 protected:
     void focusInEvent(QFocusEvent* event) override;
+    // Asks to save changes first, however the window is closed.
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -49,6 +59,7 @@ private:
     void BuildMenu();
     void BuildAccelerators();
     void SwitchPane(bool next);
+    void RefreshPages();
 
     std::map<int, QAction*> commandActions_;
     quint32 lockState_ = 0; // X11 modifier state of the last key event

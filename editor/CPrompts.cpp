@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -30,6 +31,20 @@ public:
 
     void Message(QWidget* parent, const QString& caption, const QString& text) override {
         QMessageBox::warning(parent, caption, text, QMessageBox::Ok);
+    }
+
+    SaveAnswer AskSave(QWidget* parent, const QString& caption, const QString& text) override {
+        QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::NoButton, parent);
+        QPushButton* save = box.addButton(QStringLiteral("저장"), QMessageBox::AcceptRole);
+        QPushButton* discard =
+            box.addButton(QStringLiteral("저장 안 함"), QMessageBox::DestructiveRole);
+        QPushButton* cancel = box.addButton(QStringLiteral("취소"), QMessageBox::RejectRole);
+        box.setDefaultButton(save);
+        box.setEscapeButton(cancel);
+        box.exec();
+        if (box.clickedButton() == save)
+            return SaveAnswer::Save;
+        return box.clickedButton() == discard ? SaveAnswer::Discard : SaveAnswer::Cancel;
     }
 };
 

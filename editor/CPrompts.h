@@ -19,6 +19,10 @@ public:
     virtual QString SaveFile(QWidget* parent, const QString& title, const QString& filter,
                              const QString& defaultSuffix) = 0;
     virtual void Message(QWidget* parent, const QString& caption, const QString& text) = 0;
+
+    enum class SaveAnswer { Save, Discard, Cancel };
+    // Asks whether to save changes before they are discarded: "저장", "저장 안 함", "취소".
+    virtual SaveAnswer AskSave(QWidget* parent, const QString& caption, const QString& text) = 0;
 };
 
 // The prompts in use: the Qt dialogs unless a test has installed its own.

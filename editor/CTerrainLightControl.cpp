@@ -4,6 +4,7 @@
 #include "KrRenderer.h"
 
 #include <QAbstractButton>
+#include <QLineEdit>
 
 using namespace res;
 
@@ -84,6 +85,14 @@ CTerrainLightControl::CTerrainLightControl(QWidget* parent) : QWidget(parent) {
             &CTerrainLightControl::OnRangeDraw);
     connect(DlgItem<CTrackBar>(this, IDC_LIGHT_ATTEN), &CTrackBar::customDraw, this,
             &CTerrainLightControl::OnAttenuationDraw);
+    for (const ColourTrackbar& c : kColours)
+        BindValueBox(DlgItem<QLineEdit>(this, c.edit), DlgItem<CTrackBar>(this, c.id));
+    for (const PositionTrackbar& p : kPositions)
+        BindValueBox(DlgItem<QLineEdit>(this, p.edit), DlgItem<CTrackBar>(this, p.id));
+    BindValueBox(DlgItem<QLineEdit>(this, IDC_LIGHT_RANGE_EDIT),
+                 DlgItem<CTrackBar>(this, IDC_LIGHT_RANGE));
+    BindValueBox(DlgItem<QLineEdit>(this, IDC_LIGHT_ATTEN_EDIT),
+                 DlgItem<CTrackBar>(this, IDC_LIGHT_ATTEN));
 
     OnInitDialog();
 }

@@ -3,6 +3,7 @@
 #include "CGlViewWindow.h"
 #include "CMainFrame.h"
 #include "CPrompts.h"
+#include "CTerrainDocument.h"
 #include "CTerrainMapControl.h"
 #include "CTerrainTabMenu.h"
 #include "CTerrainTextureControl.h"
@@ -23,6 +24,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStatusBar>
 #include <QVBoxLayout>
 
 #ifdef VELDMARK_HAVE_GL_DEVICE
@@ -41,6 +43,8 @@ constexpr float kRollStep = 0.005f;
 constexpr float kLookPerPixel = 0.002f;
 
 const char* const kMapFilter = "MapVertexData File (*.mvd)|*.mvd|";
+const QString kNoLayerMessage =
+    QStringLiteral("칠할 레이어가 없습니다: '선택된 텍스쳐'에서 레이어를 고르십시오.");
 const char* const kTextureFilter = "Texture File (*.bmp, *.jpg, *.png)|*.bmp; *.jpg; *.png;|";
 
 // The camera keys in the order they are applied.
@@ -94,7 +98,7 @@ CTerrainMainView::CTerrainMainView(QWidget* parent) : QWidget(parent) {
             glWindow_->installEventFilter(this);
         } else {
             delete window;
-            ShowNoGlNotice(QStringLiteral("no OpenGL 3.3 core context"));
+            ShowNoGlNotice(QStringLiteral("OpenGL 3.3 코어 컨텍스트를 만들 수 없습니다"));
         }
     }
 }
@@ -123,8 +127,8 @@ IDirect3DDevice9* CTerrainMainView::Device() const {
 
 void CTerrainMainView::ShowNoGlNotice(const QString& reason) {
     qWarning("Veldmark: the 3D view cannot be shown (%s)", qPrintable(reason));
-    auto* notice = new QLabel(QStringLiteral("The 3D view cannot be shown: %1. Terrains can still "
-                                             "be made, edited, loaded and saved.")
+    auto* notice = new QLabel(QStringLiteral("3D 화면을 보여 줄 수 없습니다: %1. 지형을 만들고 "
+                                             "고치고 불러오고 저장하는 일은 그대로 됩니다.")
                                   .arg(reason),
                               this);
     notice->setWordWrap(true);
@@ -152,10 +156,10 @@ void CTerrainMainView::OnInitialUpdate() {
         // than a view without a device that the terrain and the handlers cannot use, and
         // say so where the picture would be.
 #ifdef VELDMARK_HAVE_GL_DEVICE
-        const QString reason = QStringLiteral("the OpenGL device could not be created: ") +
-                               QString::fromUtf8(GlDeviceLastError());
+        const QString reason = QStringLiteral("OpenGL 장치를 만들지 못했습니다 (") +
+                               QString::fromUtf8(GlDeviceLastError()) + u')';
 #else
-        const QString reason = QStringLiteral("no OpenGL support in this build");
+        const QString reason = QStringLiteral("이 빌드에는 OpenGL 지원이 없습니다");
 #endif
         glWindow_->removeEventFilter(this);
         delete container_; // deletes the GL window too
@@ -220,7 +224,18 @@ void CTerrainMainView::OnLButtonDown() {
     TakeFocus();
     if (!terrain)
         return;
+    // Painting without a layer does nothing; say why rather than ignore the stroke.
+    const size_t layers = terrain->alphaMaps.size();
+    if (terrain->activeTool == 1 &&
+        static_cast<size_t>(static_cast<unsigned>(terrain->selectedLayer)) >= layers) {
+        if (CMainFrame* frame = GetMainFrame())
+            frame->statusBar()->showMessage(kNoLayerMessage, 5000);
+    }
+    // Everything the drag changes, from here to the button's release, is one step, and the
+    // terrain's own stroke (where "set height" takes its target) starts with it.
     terrain->BeginStroke();
+    if (CTerrainDocument* document = Document())
+        document->BeginStroke();
     terrain->editing = true;
     terrain->Update();
 }
@@ -230,11 +245,16 @@ void CTerrainMainView::OnLButtonUp() {
         return;
     terrain->editing = false;
     terrain->Update();
+    if (CTerrainDocument* document = Document())
+        document->EndStroke();
 }
 
-void CTerrainMainView::OnRButtonDown() {
+void CTerrainMainView::OnRButtonDown(QPoint screen) {
     TakeFocus();
     mouseLook = true;
+    // The first turn is measured from where the button went down, not from the view's
+    // centre, which would turn the camera by the cursor's distance from it.
+    lookFrom_ = screen;
 }
 
 void CTerrainMainView::OnRButtonUp() {
@@ -254,10 +274,12 @@ void CTerrainMainView::OnMouseMove(QPoint client) {
     const int cx = left + (right - left) / 2;
     const int cy = top + (bottom - top) / 2;
     const QPoint cursor = QCursor::pos();
+    const QPoint from = lookFrom_;
     QCursor::setPos(cx, cy);
+    lookFrom_ = QPoint(cx, cy);
 
-    renderer->camera.RotateY(static_cast<float>(cursor.x() - cx) * kLookPerPixel, 0);
-    renderer->camera.RotateX(static_cast<float>(cursor.y() - cy) * kLookPerPixel, 0);
+    renderer->camera.RotateY(static_cast<float>(cursor.x() - from.x()) * kLookPerPixel, 0);
+    renderer->camera.RotateX(static_cast<float>(cursor.y() - from.y()) * kLookPerPixel, 0);
     if (renderer->device)
         renderer->UpdateView();
     if (terrain)
@@ -310,7 +332,7 @@ bool CTerrainMainView::HandleInput(QEvent* event) {
         if (mouse->button() == Qt::LeftButton)
             OnLButtonDown();
         else if (mouse->button() == Qt::RightButton)
-            OnRButtonDown();
+            OnRButtonDown(mouse->globalPosition().toPoint());
         // Hold the mouse while a button is down so the release ends the stroke or the
         // mouse look even when it happens outside the view.
         SetMouseCapture(mouse->buttons() != Qt::NoButton);
@@ -354,7 +376,10 @@ void CTerrainMainView::paintEvent(QPaintEvent*) {
 bool CTerrainMainView::OnCommand(int id) {
     switch (id) {
     case ID_SAVE_MAP:
-        OnSaveMapVertexData();
+        if (CTerrainDocument* document = Document())
+            document->Save(); // to the open file, without a dialog
+        else
+            OnSaveMapVertexData();
         return true;
     case ID_LOAD_MAP:
         OnLoadMapVertexData();
@@ -382,6 +407,7 @@ void CTerrainMainView::OnLoadTexture() {
         std::string error;
         // Only a texture that loaded gets a row: the page's rows index the terrain's list.
         if (terrain->AddTexture(path.toStdWString().c_str(), &error)) {
+            terrain->textures.back()->name = name.toStdString();
             if (page)
                 page->AddTextureName(name);
         } else {
@@ -390,48 +416,75 @@ void CTerrainMainView::OnLoadTexture() {
     }
     if (!failures.isEmpty()) {
         Prompts().Message(this, QStringLiteral("텍스쳐 불러오기"),
-                          QStringLiteral("These texture files could not be loaded:\n\n%1")
+                          QStringLiteral("다음 텍스쳐 파일을 불러오지 못했습니다:\n\n%1")
                               .arg(failures.join(u'\n')));
     }
 }
 
-void CTerrainMainView::OnSaveMapVertexData() {
-    const QString path = Prompts().SaveFile(this, QStringLiteral("저장"),
-                                            QString::fromUtf8(kMapFilter), QStringLiteral("mvd"));
+QString CTerrainMainView::OnSaveMapVertexData(const QString& given, const QString& title) {
+    const QString path =
+        given.isEmpty()
+            ? Prompts().SaveFile(this, title, QString::fromUtf8(kMapFilter), QStringLiteral("mvd"))
+            : given;
     if (path.isEmpty() || !terrain)
-        return;
+        return QString();
     std::string error;
     if (!terrain->SaveMapVertexData(QFile::encodeName(path).constData(), &error)) {
         Prompts().Message(this, QStringLiteral("Do not Create File"),
-                          QStringLiteral("Do not Create File\n\n%1\n%2\n\nAn existing file of "
-                                         "that name is left as it was.")
-                              .arg(FileLabel(path), FromUtf8(error)));
+                          QStringLiteral("Do not Create File\n%1\n\n%2\n\n같은 이름의 파일이 "
+                                         "있었다면 그대로 남아 있습니다.")
+                              .arg(FromUtf8(error), FileLabel(path)));
+        return QString();
     }
+    return path;
 }
 
 void CTerrainMainView::OnLoadMapVertexData() {
-    const QStringList paths =
-        Prompts().OpenFiles(this, QStringLiteral("불러오기"), QString::fromUtf8(kMapFilter), false);
-    if (paths.isEmpty() || !terrain)
+    if (CTerrainDocument* document = Document()) {
+        document->Load();
         return;
-    const QString& path = paths.first();
-    std::string error;
-    if (!terrain->LoadMapVertexData(QFile::encodeName(path).constData(), &error)) {
-        Prompts().Message(this, QStringLiteral("Do not Load File"),
-                          QStringLiteral("Do not Load File\n\n%1\n%2\n\nThe terrain is "
-                                         "unchanged.")
-                              .arg(FileLabel(path), FromUtf8(error)));
     }
+    QString path;
+    std::unique_ptr<KrTerrain> loaded = ReadMapVertexData(&path);
+    if (loaded && terrain)
+        terrain->SwapGrid(*loaded);
     CTerrainTabMenu* tabs = TabMenu();
     if (tabs && tabs->mapPage)
-        tabs->mapPage->ShowTerrainInfo();
+        tabs->mapPage->TerrainReplaced();
+}
+
+std::unique_ptr<KrTerrain> CTerrainMainView::ReadMapVertexData(QString* chosen) {
+    if (chosen->isEmpty()) {
+        const QStringList paths = Prompts().OpenFiles(this, QStringLiteral("불러오기"),
+                                                      QString::fromUtf8(kMapFilter), false);
+        if (paths.isEmpty())
+            return nullptr;
+        *chosen = paths.first();
+    }
+    if (!terrain)
+        return nullptr;
+    const QString& path = *chosen;
+    // Read beside the terrain, which takes the new grid only once it is complete. The
+    // terrain's reader opens regular files only, so a named pipe cannot block the view.
+    auto loaded = std::make_unique<KrTerrain>();
+    loaded->device = terrain->device;
+    std::string error;
+    if (!loaded->LoadMapVertexData(QFile::encodeName(path).constData(), &error)) {
+        Prompts().Message(this, QStringLiteral("파일을 불러올 수 없습니다"),
+                          QStringLiteral("파일을 불러올 수 없습니다\n%1\n\n%2\n\n지형은 바뀌지 "
+                                         "않았습니다.")
+                              .arg(FromUtf8(error), FileLabel(path)));
+        return nullptr;
+    }
+    return loaded;
 }
 
 bool CTerrainMainView::NewTerrain(int width, int depth, int cellSpacing, std::string* error) {
     if (!IsValidTerrainSize(width, depth, static_cast<float>(cellSpacing))) {
         if (error) {
-            *error = "A terrain needs 2 to " + std::to_string(kMaxTerrainSide) +
-                     " vertices a side and a cell spacing above 0.";
+            *error = "지형은 한 변에 2에서 " + std::to_string(kMaxTerrainSide) +
+                     "개의 정점과 0보다 큰 셀 간격이 있어야 하고, 폭과 깊이가 " +
+                     std::to_string(INT32_MAX) + " 단위를 넘지 않아야 합니다.";
         }
         return false;
     }
@@ -442,17 +495,21 @@ bool CTerrainMainView::NewTerrain(int width, int depth, int cellSpacing, std::st
     if (!renderer->device || !fresh->Create(width, depth, cellSpacing)) {
         delete fresh;
         if (error)
-            *error = "The device could not hold a terrain of this size.";
+            *error = "그래픽 장치가 이 크기의 지형을 담지 못했습니다.";
         return false;
     }
-    delete terrain;
-    delete pickRay;
-    terrain = fresh;
-    terrain->fillMode = D3DFILL_SOLID;
+    fresh->fillMode = D3DFILL_SOLID;
+    // The pick record is kept: its contents are only read after the next mouse move.
+    fresh->pickRay = pickRay;
+    if (CTerrainDocument* document = Document()) {
+        // The old terrain stays whole in the history, for undo.
+        document->ReplaceTerrain(std::unique_ptr<KrTerrain>(fresh));
+    } else {
+        delete terrain;
+        terrain = fresh;
+    }
     renderer->camera.Reset();
     renderer->UpdateView();
-    pickRay = new KrPickRay();
-    terrain->pickRay = pickRay;
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <QPoint>
 #include <QWidget>
 
+#include <memory>
 #include <set>
 #include <string>
 
@@ -27,11 +28,20 @@ public:
     void RenderFrame();
     void ProcessKeyInput();
     void OnLoadTexture();
-    void OnSaveMapVertexData();
+    // Writes the terrain to path, or to a file the user names (in a dialog titled title)
+    // when path is empty. The path written; empty when cancelled or failed (the user is
+    // told why, and a file that was there stays as it was).
+    QString OnSaveMapVertexData(const QString& path = QString(),
+                                const QString& title = QStringLiteral("저장"));
+    // The load command: through the document, which asks to save changes first.
     void OnLoadMapVertexData();
-    // Replaces the terrain and the pick record with new ones and resets the camera. A size
-    // that cannot make a terrain is refused with the reason in *error, and the current
-    // terrain stays.
+    // Reads a MapVertexData file (*path, or one the user picks when it is empty, which then
+    // goes to *path) into a new terrain on this view's device. Null when cancelled or the
+    // file cannot be read (the user is told why); the view's terrain is not touched.
+    std::unique_ptr<KrTerrain> ReadMapVertexData(QString* path);
+    // Replaces the terrain with a new one (one step of the document's history) and resets
+    // the camera. A size that cannot make a terrain is refused with the reason in *error,
+    // and the current terrain stays.
     bool NewTerrain(int width, int depth, int cellSpacing, std::string* error = nullptr);
     // The view's menu commands; false for a command it does not handle.
     bool OnCommand(int id);
@@ -45,7 +55,7 @@ public:
     void OnKeyUp(int key);
     void OnLButtonDown();
     void OnLButtonUp();
-    void OnRButtonDown();
+    void OnRButtonDown(QPoint screen); // where the button went down, on the screen
     void OnRButtonUp();
     void OnMouseMove(QPoint client);
     // Whether the camera key (a Qt key code) is held, from the key-state table.
@@ -83,6 +93,7 @@ private:
     void ShowNoGlNotice(const QString& reason);
     QWidget* container_ = nullptr;
     std::set<int> heldKeys_;
+    QPoint lookFrom_; // screen point the next mouse-look turn is measured from
     bool captured_ = false;
     bool destroyed_ = false;
 };

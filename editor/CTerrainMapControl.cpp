@@ -2,6 +2,7 @@
 
 #include "CDlgMakeNewTerrain.h"
 #include "CMainFrame.h"
+#include "CTerrainDocument.h"
 #include "CTerrainTabMenu.h"
 #include "CTerrainTextureControl.h"
 #include "DialogTemplate.h"
@@ -11,6 +12,7 @@
 
 #include <QAbstractButton>
 #include <QDialog>
+#include <QLineEdit>
 
 using namespace res;
 
@@ -52,9 +54,11 @@ CTerrainMapControl::CTerrainMapControl(QWidget* parent)
     for (auto [id, mode] : fillButtons)
         connect(DlgItem<QAbstractButton>(this, id), &QAbstractButton::clicked, this,
                 [this, mode = mode] { OnFillMode(mode); });
-    for (const MapTrackbar& t : kTrackbars)
+    for (const MapTrackbar& t : kTrackbars) {
         connect(DlgItem<CTrackBar>(this, t.id), &CTrackBar::customDraw, this,
                 [this, id = t.id](int position) { OnTrackbarDraw(id, position); });
+        BindValueBox(DlgItem<QLineEdit>(this, t.edit), DlgItem<CTrackBar>(this, t.id));
+    }
     connect(DlgItem<QAbstractButton>(this, IDC_MAP_NEW_TERRAIN), &QAbstractButton::clicked, this,
             &CTerrainMapControl::OnMakeNewTerrain);
     connect(DlgItem<QAbstractButton>(this, IDC_MAP_RESET_CAMERA), &QAbstractButton::clicked, this,
@@ -66,8 +70,8 @@ CTerrainMapControl::CTerrainMapControl(QWidget* parent)
 CTerrainMapControl::~CTerrainMapControl() = default;
 
 void CTerrainMapControl::OnInitDialog() {
-    // Checking the radios writes nothing: the brush stays off until a mode is clicked.
-    DlgItem<QAbstractButton>(this, IDC_MAP_FLAT)->setChecked(true);
+    // No brush mode shows as chosen, as the terrain has none until one is clicked; the
+    // shape starts square and the fill mode solid in both.
     DlgItem<QAbstractButton>(this, IDC_MAP_SQUARE)->setChecked(true);
     DlgItem<QAbstractButton>(this, IDC_MAP_SOLID)->setChecked(true);
     for (const MapTrackbar& t : kTrackbars) {
@@ -93,6 +97,26 @@ void CTerrainMapControl::ShowTerrainInfo(int width, int depth, int cellSpacing) 
     SetDlgItemInt(this, IDC_MAP_WIDTH, width);
     SetDlgItemInt(this, IDC_MAP_DEPTH, depth);
     SetDlgItemInt(this, IDC_MAP_SPACING, cellSpacing);
+}
+
+void CTerrainMapControl::TerrainReplaced() {
+    ShowTerrainInfo();
+    KrTerrain* terrain = ViewTerrain();
+    if (!terrain)
+        return;
+    for (auto [id, mode] :
+         {std::pair{IDC_MAP_FLAT, 3}, std::pair{IDC_MAP_RAISE, 1}, std::pair{IDC_MAP_LOWER, 2}}) {
+        if (DlgItem<QAbstractButton>(this, id)->isChecked())
+            terrain->brushMode = mode;
+    }
+    for (auto [id, mode] : {std::pair{IDC_MAP_SOLID, int(D3DFILL_SOLID)},
+                            std::pair{IDC_MAP_WIRE, int(D3DFILL_WIREFRAME)},
+                            std::pair{IDC_MAP_POINT, int(D3DFILL_POINT)}}) {
+        if (DlgItem<QAbstractButton>(this, id)->isChecked())
+            terrain->fillMode = mode;
+    }
+    // Repainted trackbars copy their positions into the terrain straight away.
+    update();
 }
 
 void CTerrainMapControl::OnBrushMode(int mode) {
@@ -146,15 +170,16 @@ void CTerrainMapControl::OnTrackbarDraw(int id, int position) {
 }
 
 void CTerrainMapControl::OnMakeNewTerrain() {
+    // Unsaved changes are asked about before the dialog, as before a load.
+    if (CTerrainDocument* document = Document(); document && !document->MaybeSave())
+        return;
     if (newTerrainDialog->DoModal() != QDialog::Accepted)
         return;
-    ShowTerrainInfo();
+    TerrainReplaced();
     // The new terrain has no textures, so the texture page's rows would name nothing.
     CMainFrame* frame = GetMainFrame();
     if (frame && frame->tabMenu && frame->tabMenu->texturePage)
         frame->tabMenu->texturePage->ClearTextureNames();
-    // Repainted trackbars copy their positions into the new terrain straight away.
-    update();
 }
 
 void CTerrainMapControl::OnResetCamera() {

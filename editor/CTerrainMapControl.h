@@ -17,6 +17,9 @@ public:
     // Refreshes the width, depth and spacing boxes from the current terrain.
     void ShowTerrainInfo();
     void ShowTerrainInfo(int width, int depth, int cellSpacing);
+    // After a new terrain or a load: the terrain takes the brush and fill mode the page
+    // shows and the trackbars' values, and the information boxes show its size.
+    void TerrainReplaced();
 
     void OnMakeNewTerrain();
     void OnResetCamera();

@@ -7,6 +7,7 @@
 #include "CTerrainTextureControl.h"
 #include "DialogTemplate.h"
 
+#include <QScrollBar>
 #include <QTabBar>
 
 KrTerrain* ViewTerrain() {
@@ -39,6 +40,14 @@ QWidget* CTerrainTabMenu::Page(int index) const {
     default:
         return nullptr;
     }
+}
+
+int CTerrainTabMenu::WidthToShowForm(int height) const {
+    const int frame = 2 * frameWidth();
+    int width = form->width() + frame;
+    if (form->height() > height - frame)
+        width += verticalScrollBar()->sizeHint().width();
+    return width;
 }
 
 void CTerrainTabMenu::OnInitialUpdate() {

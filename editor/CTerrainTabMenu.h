@@ -21,6 +21,9 @@ public:
 
     // The page shown for a tab index (0 map, 1 texture, 2 light), or null.
     QWidget* Page(int index) const;
+    // The pane width that shows the whole width of the form as it is now (the map page at
+    // start-up), with room for the vertical scroll bar when the form is taller than height.
+    int WidthToShowForm(int height) const;
 
     QWidget* form = nullptr;       // the form of dialog 312, scrolled by this pane
     QTabBar* tabControl = nullptr; // control 1033

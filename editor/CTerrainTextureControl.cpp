@@ -2,6 +2,7 @@
 
 #include "CMainFrame.h"
 #include "CPrompts.h"
+#include "CTerrainDocument.h"
 #include "CTerrainMainView.h"
 #include "CTerrainTabMenu.h"
 #include "DialogTemplate.h"
@@ -9,6 +10,8 @@
 #include "KrTerrain.h"
 
 #include <QAbstractButton>
+
+#include <algorithm>
 
 using namespace res;
 
@@ -51,8 +54,13 @@ CTerrainTextureControl::CTerrainTextureControl(QWidget* parent) : QWidget(parent
             &CTerrainTextureControl::OnBaseDoubleClick);
     connect(DlgItem<CListView>(this, IDC_TEX_CANDIDATES), &CListView::rowDoubleClicked, this,
             &CTerrainTextureControl::RegisterCandidate);
-    connect(DlgItem<CListView>(this, IDC_TEX_LAYERS), &CListView::rowDoubleClicked, this,
-            [this](int) { OnLayerDoubleClick(); });
+    CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
+    connect(layers, &CListView::rowDoubleClicked, this, [this](int) { OnLayerDoubleClick(); });
+    // The highlighted layer is the one painted: one row at most, and the terrain's
+    // selected layer follows it.
+    layers->setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(layers, &QListWidget::itemSelectionChanged, this,
+            &CTerrainTextureControl::OnLayerSelectionChanged);
     const auto button = [this](int id, auto handler) {
         connect(DlgItem<QAbstractButton>(this, id), &QAbstractButton::clicked, this, handler);
     };
@@ -94,6 +102,40 @@ void CTerrainTextureControl::ClearTextureNames() {
     for (int id : {IDC_TEX_BASE_LIST, IDC_TEX_CANDIDATES, IDC_TEX_LAYERS})
         DlgItem<CListView>(this, id)->clear();
     SetDlgItemText(this, IDC_TEX_INDEX, QString());
+}
+
+void CTerrainTextureControl::SyncWithTerrain() {
+    const KrTerrain* terrain = ViewTerrain();
+    // Read first: the layer list's selection changes as it is refilled, and the terrain's
+    // painted layer follows it.
+    const int selected = terrain ? terrain->selectedLayer : -1;
+    CListView* base = DlgItem<CListView>(this, IDC_TEX_BASE_LIST);
+    CListView* candidates = DlgItem<CListView>(this, IDC_TEX_CANDIDATES);
+    CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
+    const auto names = [](const std::vector<KrTextureEntry*>& entries) {
+        QStringList out;
+        for (const KrTextureEntry* entry : entries)
+            out << QString::fromStdString(entry ? entry->name : std::string());
+        return out;
+    };
+    const QStringList textures = terrain ? names(terrain->textures) : QStringList();
+    const QStringList layerNames = terrain ? names(terrain->alphaMaps) : QStringList();
+    const auto fill = [](CListView* list, const QStringList& rows) {
+        QStringList now;
+        for (int i = 0; i < list->count(); ++i)
+            now << list->item(i)->text();
+        if (now == rows)
+            return; // keeps the selection
+        list->clear();
+        list->addItems(rows);
+    };
+    fill(base, textures);
+    fill(candidates, textures);
+    fill(layers, layerNames);
+    // The highlighted row is the layer painted, or none is highlighted.
+    SelectLayerRow(Below(selected, static_cast<size_t>(layers->count())) ? selected : -1);
+    if (base->count() == 0)
+        SetDlgItemText(this, IDC_TEX_INDEX, QString());
 }
 
 void CTerrainTextureControl::OnTrackbarDraw(int id, int position) {
@@ -165,15 +207,20 @@ void CTerrainTextureControl::RegisterCandidate(int row) {
     CListView* candidates = DlgItem<CListView>(this, IDC_TEX_CANDIDATES);
     // Rows of the layer list stand for layers one to one, so a row is added only with
     // its layer: nothing selected, or a texture that never loaded, registers nothing.
-    if (!terrain || row < 0 || row >= candidates->count() || !Below(row, terrain->textures.size()))
+    CTerrainDocument* document = Document();
+    if (!terrain || !document || row < 0 || row >= candidates->count() ||
+        !Below(row, terrain->textures.size()))
         return;
-    if (!terrain->AddSplatLayer(row))
+    if (!document->AddSplatLayer(row))
         return;
+    const QString name = candidates->item(row)->text();
+    terrain->alphaMaps.back()->name = name.toStdString(); // the row's text, for undo
     CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
-    layers->addItem(candidates->item(row)->text());
+    layers->addItem(name);
     const int k = layers->count() - 1;
     if (terrain->alphaMaps.size() > static_cast<size_t>(k))
         terrain->selectedLayer = k;
+    SelectLayerRow(k);
 }
 
 void CTerrainTextureControl::OnRegister() {
@@ -185,9 +232,38 @@ void CTerrainTextureControl::OnUnregister() {
     const int row = layers->FirstSelected();
     if (row < 0)
         return;
+    // The step keeps the layer painted until now, so the row goes only after it is made:
+    // taking the row changes the selection.
+    if (CTerrainDocument* document = Document())
+        document->RemoveSplatLayer(row);
     delete layers->takeItem(row);
-    if (KrTerrain* terrain = ViewTerrain())
-        terrain->RemoveSplatLayer(row);
+    // The row that took its place, or the new last one, becomes the layer painted.
+    SelectLayerRow(std::min(row, layers->count() - 1));
+}
+
+void CTerrainTextureControl::SelectLayerRow(int row) {
+    CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
+    QListWidgetItem* item = row >= 0 ? layers->item(row) : nullptr;
+    layers->setCurrentItem(item, QItemSelectionModel::ClearAndSelect);
+    if (!item)
+        layers->clearSelection();
+    OnLayerSelectionChanged();
+}
+
+void CTerrainTextureControl::OnLayerSelectionChanged() {
+    KrTerrain* terrain = ViewTerrain();
+    if (!terrain)
+        return;
+    const int row = DlgItem<CListView>(this, IDC_TEX_LAYERS)->FirstSelected();
+    const bool layer =
+        Below(row, terrain->alphaMaps.size()) && Below(row, terrain->splatLayers.size());
+    terrain->selectedLayer = layer ? row : -1;
+    // The scale trackbar writes the selected layer on every repaint, so it must show that
+    // layer's scale before it paints again.
+    if (layer)
+        DlgItem<CTrackBar>(this, IDC_TEX_LAYER_SCALE)
+            ->setValue(
+                static_cast<int>(terrain->splatLayers[static_cast<size_t>(row)].mappingScale));
 }
 
 void CTerrainTextureControl::OnLayerDoubleClick() {
@@ -206,16 +282,14 @@ void CTerrainTextureControl::OnLayerDoubleClick() {
 void CTerrainTextureControl::OnMoveLayer(int step) {
     CListView* layers = DlgItem<CListView>(this, IDC_TEX_LAYERS);
     const int row = layers->FirstSelected();
-    KrTerrain* terrain = ViewTerrain();
-    if (row < 0 || !terrain || !terrain->SwapSplatLayers(row, row + step))
+    CTerrainDocument* document = Document();
+    if (row < 0 || !document || !document->SwapSplatLayers(row, row + step))
         return;
     // The rows follow their layers, so each name stays beside the layer it stands for,
-    // and the moved row stays selected for the next step.
+    // and the moved row stays selected, and painted, for the next step.
     QListWidgetItem* moved = layers->takeItem(row);
     layers->insertItem(row + step, moved);
-    layers->clearSelection();
-    layers->setCurrentItem(moved);
-    moved->setSelected(true);
+    SelectLayerRow(row + step);
 }
 
 void CTerrainTextureControl::OnPaintMode(int mode) {

@@ -16,6 +16,8 @@ public:
     void AddTextureName(const QString& name);
     // Empties the three lists, for a terrain that holds no textures or layers.
     void ClearTextureNames();
+    // Fills the three lists from the terrain's textures and layers, as after an undo.
+    void SyncWithTerrain();
 
     void OnBaseDoubleClick(int row);
     void OnAddTexture();
@@ -34,5 +36,8 @@ public:
 
 private:
     void OnInitDialog();
+    // Highlights a row of the layer list (none for -1), which makes it the layer painted.
+    void SelectLayerRow(int row);
+    void OnLayerSelectionChanged();
     void OnTrackbarDraw(int id, int position);
 };

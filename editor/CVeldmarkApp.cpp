@@ -3,10 +3,14 @@
 #include "CAboutDlg.h"
 #include "CChildView.h"
 #include "CMainFrame.h"
+#include "CTerrainDocument.h"
 #include "CTerrainMainView.h"
 #include "resource.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <new>
 
 CVeldmarkApp* CVeldmarkApp::instance_ = nullptr;
@@ -28,9 +32,31 @@ CMainFrame* GetMainFrame() {
     return app ? app->mainWnd.get() : nullptr;
 }
 
+namespace {
+
+// Qt's own dialogs and buttons (file dialogs, message box buttons, context menus) speak
+// the window's language, whatever the system's locale: Debian's Qt translations.
+void LoadKoreanQtTranslations() {
+    static bool loaded = false;
+    if (loaded || !QCoreApplication::instance())
+        return;
+    loaded = true;
+    const QLocale korean(QLocale::Korean, QLocale::SouthKorea);
+    QLocale::setDefault(korean);
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (translator->load(korean, QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator; // the dialogs stay in English
+}
+
+} // namespace
+
 bool CVeldmarkApp::InitInstance() {
     // Common controls, OLE and the registry key have nothing to set up on this platform;
     // the OLE message stays in the string table.
+    LoadKoreanQtTranslations();
     mainWnd.reset(new (std::nothrow) CMainFrame());
     if (!mainWnd)
         return false;
@@ -43,6 +69,12 @@ bool CVeldmarkApp::InitInstance() {
         mainWnd->childView->setFocus(Qt::OtherFocusReason);
     idle.Start();
     return true;
+}
+
+void CVeldmarkApp::ProcessCommandLine(const QStringList& arguments) {
+    if (arguments.isEmpty() || !mainWnd || !mainWnd->document)
+        return;
+    mainWnd->document->OpenAtStartUp(arguments.first());
 }
 
 bool CVeldmarkApp::OnIdle(long count) {

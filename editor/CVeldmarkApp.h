@@ -3,6 +3,8 @@
 
 #include "CIdleDriver.h"
 
+#include <QStringList>
+
 #include <memory>
 
 class CMainFrame;
@@ -16,6 +18,9 @@ public:
 
     // Builds and shows the main window; false ends the program. A QApplication must exist.
     bool InitInstance();
+    // The arguments after the program's name: a MapVertexData file to start with. One that
+    // cannot be loaded gets the usual message, and the default terrain stays.
+    void ProcessCommandLine(const QStringList& arguments);
     // One idle call: updates the terrain and draws a frame; returns whether the loop
     // wants another call before it sleeps (only for count 0, as the framework does).
     bool OnIdle(long count);

@@ -215,6 +215,21 @@ void SetDlgItemInt(const QWidget* form, int id, int value) {
     SetDlgItemText(form, id, QString::number(value));
 }
 
+void BindValueBox(QLineEdit* box, CTrackBar* trackbar) {
+    const auto restore = [box, trackbar] { box->setText(QString::number(trackbar->value())); };
+    QObject::connect(box, &QLineEdit::returnPressed, trackbar, [box, trackbar, restore] {
+        bool number = false;
+        const int value = box->text().trimmed().toInt(&number);
+        if (number && value >= trackbar->minimum() && value <= trackbar->maximum()) {
+            trackbar->setValue(value);
+            emit trackbar->customDraw(trackbar->value());
+        }
+        restore();
+        box->selectAll();
+    });
+    QObject::connect(box, &QLineEdit::editingFinished, trackbar, restore);
+}
+
 int32_t WToI(const QString& text) {
     qsizetype i = 0;
     const qsizetype n = text.size();

@@ -71,6 +71,12 @@ void SetDlgItemText(const QWidget* form, int id, const QString& text);
 QString GetDlgItemText(const QWidget* form, int id);
 void SetDlgItemInt(const QWidget* form, int id, int value);
 
+// Lets the value box beside a trackbar set it: Enter applies a whole number within the
+// trackbar's range, moving the trackbar and writing its value at once (its custom-draw
+// handler runs); other text, or leaving the box without Enter, puts back the value in
+// effect, so the box never shows what is not applied.
+void BindValueBox(QLineEdit* box, CTrackBar* trackbar);
+
 // Reads an integer the way _wtoi does: leading white space, an optional sign, then digits
 // up to the first non-digit; no digits give 0, and values past the int32 range saturate.
 int32_t WToI(const QString& text);

@@ -11,6 +11,10 @@ constexpr int IDP_OLE_INIT_FAILED = 100;
 constexpr int IDS_APP_TITLE = 128;
 constexpr int AFX_IDS_APP_TITLE = 57344;
 constexpr int AFX_IDS_IDLEMESSAGE = 57345;
+constexpr int IDS_UNTITLED = 129;     // the name of a terrain with no file
+constexpr int IDS_SAVE_CHANGES = 130; // the question before changes are discarded
+constexpr int IDS_UNDONE = 131;       // status bar after an undo; %1 the step
+constexpr int IDS_REDONE = 132;       // after a redo
 
 // Commands handled by the 3D view.
 constexpr int ID_LOAD_TEXTURE = 32772;
@@ -22,6 +26,8 @@ constexpr int ID_EDIT_COPY = 57634;
 constexpr int ID_EDIT_CUT = 57635;
 constexpr int ID_EDIT_PASTE = 57637;
 constexpr int ID_EDIT_UNDO = 57643;
+constexpr int ID_EDIT_REDO = 57644;
+constexpr int ID_FILE_SAVE_AS = 57604;
 constexpr int ID_APP_ABOUT = 57664;
 constexpr int ID_APP_EXIT = 57665;
 constexpr int ID_NEXT_PANE = 57680;

@@ -2,12 +2,15 @@
 // with a box-filtered mip chain, made through the device so any device can take it.
 #include "d3dx9.h"
 #include "paths.h"
+#include "safe_file.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "stb_config.h"
@@ -17,9 +20,10 @@ namespace {
 
 thread_local std::string lastError;
 
-// A decoded image of up to 16384 on a side and 64 Mi texels in all (256 MiB of texels):
-// anything larger is a corrupt header or not worth the memory.
+// A decoded image of up to 16384 on a side (stb_config.h) and 64 Mi texels in all (256 MiB
+// of texels): anything larger is a corrupt header or not worth the memory.
 constexpr long kMaxFileBytes = 512L << 20;
+constexpr int64_t kMaxSide = STBI_MAX_DIMENSIONS;
 constexpr uint64_t kMaxTexels = uint64_t{1} << 26;
 
 uint32_t Le32(const uint8_t* p) {
@@ -47,83 +51,176 @@ bool HuffmanTablesFit(const uint8_t* d, size_t length) {
     return true;
 }
 
-// stb_image pads a file that ends early with zeros and then succeeds, so a cut-off download
-// would load as a half-black texture. Each check walks the format's own structure to its end.
-bool JpegComplete(const uint8_t* d, size_t n, bool* badTable) {
+// What the headers say about an image before anything is decoded.
+struct ImageCheck {
+    enum Result { Ok, Truncated, BadHuffmanTable, Malformed } result = Malformed;
+    int64_t width = 0, height = 0;
+};
+
+bool IsFrameMarker(uint8_t m) {
+    return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
+}
+
+// stb_image pads data that ends early with zeros and then succeeds, so a cut-off download
+// would load as a half-black texture, and a JPEG with no scans at all as a flat grey one.
+// Each check walks the format's own structure: a JPEG must reach its end marker after
+// scans that bring every coefficient of every component to full precision, each scan
+// with data of its own.
+ImageCheck CheckJpeg(const uint8_t* d, size_t n) {
+    ImageCheck check;
+    bool frame = false, progressive = false;
+    int components = 0;
+    uint8_t ids[4] = {};
+    // Per component and coefficient, the lowest successive-approximation bit reached so
+    // far; 16 is none, 0 full precision. Sequential scans bring all of them to 0 at once.
+    uint8_t precision[4][64];
+    std::memset(precision, 16, sizeof precision);
+
     size_t p = 2;
     while (p + 1 < n) {
         if (d[p] != 0xFF)
-            return false;
-        uint8_t marker = d[p + 1];
+            return check; // Malformed
+        const uint8_t marker = d[p + 1];
         if (marker == 0xFF) { // fill byte
             ++p;
             continue;
         }
         p += 2;
-        if (marker == 0xD9) // end of image
-            return true;
+        if (marker == 0xD9) { // end of image
+            bool covered = frame;
+            for (int c = 0; c < components; ++c)
+                for (int k = 0; k < 64; ++k)
+                    covered = covered && precision[c][k] == 0;
+            check.result = !frame    ? ImageCheck::Malformed
+                           : covered ? ImageCheck::Ok
+                                     : ImageCheck::Truncated;
+            return check;
+        }
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
             continue;
         if (p + 2 > n)
-            return false;
-        size_t length = (d[p] << 8) | d[p + 1];
+            break;
+        const size_t length = (d[p] << 8) | d[p + 1];
         if (length < 2 || length > n - p)
-            return false;
-        if (marker == 0xC4 && !HuffmanTablesFit(d + p, length)) {
-            *badTable = true;
-            return false;
+            break;
+        const uint8_t* seg = d + p;
+        if (marker == 0xC4 && !HuffmanTablesFit(seg, length)) {
+            check.result = ImageCheck::BadHuffmanTable;
+            return check;
+        }
+        if (IsFrameMarker(marker) && !frame) {
+            if (length < 8)
+                return check;
+            frame = true;
+            progressive = marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
+            check.height = (seg[3] << 8) | seg[4];
+            check.width = (seg[5] << 8) | seg[6];
+            components = std::min<int>(seg[7], 4);
+            if (length < 8 + 3 * static_cast<size_t>(components))
+                return check;
+            for (int c = 0; c < components; ++c)
+                ids[c] = seg[8 + 3 * c];
         }
         p += length;
-        if (marker == 0xDA) {
-            // Entropy-coded data: 0xFF is followed by 0 (stuffing) or a restart marker.
-            while (p + 1 < n &&
-                   !(d[p] == 0xFF && d[p + 1] != 0 && (d[p + 1] < 0xD0 || d[p + 1] > 0xD7)))
-                ++p;
-        }
+        if (marker != 0xDA)
+            continue;
+
+        // A scan: its header, then entropy-coded data up to the next marker (0xFF is
+        // followed by 0 for a stuffed byte, or by a restart marker).
+        const size_t dataStart = p;
+        while (p + 1 < n &&
+               !(d[p] == 0xFF && d[p + 1] != 0 && (d[p + 1] < 0xD0 || d[p + 1] > 0xD7)))
+            ++p;
+        if (p + 1 >= n)
+            break; // the data runs to the end of the file
+        const size_t count = length >= 3 ? seg[2] : 0;
+        if (!frame || p == dataStart || length < 6 + 2 * count)
+            continue; // no picture data: coverage stays short and the end says truncated
+        const uint8_t ss = seg[3 + 2 * count], se = seg[4 + 2 * count];
+        const uint8_t al = seg[5 + 2 * count] & 0x0F;
+        for (size_t i = 0; i < count; ++i)
+            for (int c = 0; c < components; ++c) {
+                if (ids[c] != seg[3 + 2 * i])
+                    continue;
+                const int first = progressive ? std::min<int>(ss, 63) : 0;
+                const int last = progressive ? std::min<int>(se, 63) : 63;
+                for (int k = first; k <= last; ++k)
+                    precision[c][k] = std::min<uint8_t>(precision[c][k], progressive ? al : 0);
+            }
     }
-    return false;
+    check.result = ImageCheck::Truncated;
+    return check;
 }
 
-bool PngComplete(const uint8_t* d, size_t n) {
+// A PNG must start with its header chunk, hold picture data and reach its end chunk.
+ImageCheck CheckPng(const uint8_t* d, size_t n) {
+    ImageCheck check;
+    if (n < 33 || std::memcmp(d + 12, "IHDR", 4) != 0)
+        return check;
+    check.width = Be32(d + 16);
+    check.height = Be32(d + 20);
+    bool pictureData = false;
     size_t p = 8;
+    check.result = ImageCheck::Truncated;
     while (n >= 12 && p <= n - 12) {
-        uint32_t length = Be32(d + p);
+        const uint32_t length = Be32(d + p);
         if (length > n - p - 12)
-            return false;
-        if (std::memcmp(d + p + 4, "IEND", 4) == 0)
-            return true;
+            return check;
+        if (std::memcmp(d + p + 4, "IDAT", 4) == 0)
+            pictureData |= length > 0;
+        if (std::memcmp(d + p + 4, "IEND", 4) == 0) {
+            if (pictureData)
+                check.result = ImageCheck::Ok;
+            return check;
+        }
         p += 12 + static_cast<size_t>(length);
     }
-    return false;
+    return check;
 }
 
-bool BmpComplete(const uint8_t* d, size_t n) {
+ImageCheck CheckBmp(const uint8_t* d, size_t n) {
+    ImageCheck check;
     if (n < 30)
-        return false;
-    uint64_t offset = Le32(d + 10);
-    uint32_t header = Le32(d + 14);
-    int64_t width, height;
+        return check;
+    const uint64_t offset = Le32(d + 10);
+    const uint32_t header = Le32(d + 14);
     uint32_t bits, compression = 0;
     if (header == 12) {
-        width = d[18] | (d[19] << 8);
-        height = d[20] | (d[21] << 8);
+        check.width = d[18] | (d[19] << 8);
+        check.height = d[20] | (d[21] << 8);
         bits = d[24] | (d[25] << 8);
     } else {
         if (n < 34)
-            return false;
-        width = static_cast<int32_t>(Le32(d + 18));
-        height = static_cast<int32_t>(Le32(d + 22));
+            return check;
+        check.width = static_cast<int32_t>(Le32(d + 18));
+        check.height = static_cast<int32_t>(Le32(d + 22));
         bits = d[28] | (d[29] << 8);
         compression = Le32(d + 30);
     }
-    // Run-length data has no fixed size; stb_image refuses it anyway.
+    const int64_t rows = check.height < 0 ? -check.height : check.height;
+    check.height = rows; // negative heights only mean top-down rows
+    check.result = ImageCheck::Ok;
+    // Other compressions have no fixed size; the decoder refuses what it cannot read.
     if (compression != 0 && compression != 3 && compression != 6)
-        return true;
-    if (width <= 0 || height == 0 || bits == 0 || bits > 32)
-        return true; // malformed: left to the decoder to refuse
-    uint64_t row = (static_cast<uint64_t>(width) * bits + 31) / 32 * 4;
-    uint64_t rows = static_cast<uint64_t>(height < 0 ? -height : height);
-    return offset + row * rows <= n;
+        return check;
+    if (check.width <= 0 || rows == 0 || bits == 0 || bits > 32)
+        return check; // malformed: left to the decoder to refuse
+    const uint64_t row = (static_cast<uint64_t>(check.width) * bits + 31) / 32 * 4;
+    if (offset + row * static_cast<uint64_t>(rows) > n)
+        check.result = ImageCheck::Truncated;
+    return check;
+}
+
+// stb_image's reasons, for the user: the ones that mean the data ran out, and the rest
+// as they are.
+std::string DecoderFailure(const char* reason) {
+    const std::string r = reason ? reason : "";
+    if (r == "not enough pixels" || r == "outofdata" || r == "read past buffer" ||
+        r == "unexpected end")
+        return "이미지 데이터가 중간에 끝납니다 (잘린 파일)";
+    if (r == "outofmem")
+        return "이미지를 풀 메모리가 부족합니다";
+    return "이미지가 손상되어 읽을 수 없습니다 (" + r + ")";
 }
 
 void Put32(uint8_t* p, uint32_t v) {
@@ -143,7 +240,7 @@ bool ExpandRleBmp(std::vector<uint8_t>* bytes, std::string* reason) {
     const bool four = Le32(in.data() + 30) == 2;
     if (header < 40 || width <= 0 || height <= 0 || offset < 14 + header || offset > in.size() ||
         static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > kMaxTexels) {
-        *reason = "the run-length BMP header is not valid";
+        *reason = "런 길이 BMP의 헤더가 올바르지 않습니다";
         return false;
     }
     const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
@@ -187,7 +284,7 @@ bool ExpandRleBmp(std::vector<uint8_t>* bytes, std::string* reason) {
         }
     }
     if (!ended && y < h) {
-        *reason = "the image data ends early (truncated file)";
+        *reason = "이미지 데이터가 중간에 끝납니다 (잘린 파일)";
         return false;
     }
     out[28] = 8;
@@ -205,30 +302,37 @@ HRESULT Fail(const std::string& path, const std::string& reason) {
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* reason) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        *reason = std::string("cannot open the file (") + std::strerror(errno) + ")";
+    const int fd = OpenRegularFile(path.c_str(), reason);
+    if (fd < 0)
         return false;
-    }
-    bool ok = std::fseek(file, 0, SEEK_END) == 0;
-    long size = ok ? std::ftell(file) : -1;
-    ok = ok && size >= 0 && std::fseek(file, 0, SEEK_SET) == 0;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0;
     if (!ok) {
-        *reason = "cannot read the file";
-    } else if (size == 0) {
-        *reason = "the file is empty";
+        *reason = "파일을 읽을 수 없습니다: " + SystemErrorText(errno);
+    } else if (st.st_size == 0) {
+        *reason = "파일이 비어 있습니다";
         ok = false;
-    } else if (size > kMaxFileBytes) {
-        *reason = "the file is too large for a texture";
+    } else if (st.st_size > kMaxFileBytes) {
+        *reason = "텍스처로 쓰기에는 파일이 너무 큽니다 (" + std::to_string(st.st_size) +
+                  "바이트, 최대 " + std::to_string(kMaxFileBytes) + "바이트)";
         ok = false;
     } else {
-        bytes->resize(static_cast<size_t>(size));
-        if (std::fread(bytes->data(), 1, bytes->size(), file) != bytes->size()) {
-            *reason = "cannot read the file";
-            ok = false;
+        bytes->resize(static_cast<size_t>(st.st_size));
+        size_t done = 0;
+        while (ok && done < bytes->size()) {
+            const ssize_t n = ::read(fd, bytes->data() + done, bytes->size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                *reason = n < 0 ? "파일을 읽을 수 없습니다: " + SystemErrorText(errno)
+                                : std::string("파일이 읽는 도중에 짧아졌습니다");
+                ok = false;
+            } else {
+                done += static_cast<size_t>(n);
+            }
         }
     }
-    std::fclose(file);
+    ::close(fd);
     return ok;
 }
 
@@ -277,7 +381,7 @@ HRESULT D3DXCreateTextureFromFileW(IDirect3DDevice9* device, const wchar_t* path
     if (texture)
         *texture = nullptr;
     if (!device || !path || !texture) {
-        lastError = "no device, path or texture given";
+        lastError = "장치, 경로 또는 텍스처가 주어지지 않았습니다";
         return D3DERR_INVALIDCALL;
     }
     const std::string name = WideToUtf8(path);
@@ -293,32 +397,31 @@ HRESULT D3DXCreateTextureFromFileW(IDirect3DDevice9* device, const wchar_t* path
     }
     const uint8_t* d = bytes.data();
     const size_t n = bytes.size();
-    bool complete;
-    bool badTable = false;
+    ImageCheck check;
     if (n >= 3 && d[0] == 0xFF && d[1] == 0xD8 && d[2] == 0xFF)
-        complete = JpegComplete(d, n, &badTable);
+        check = CheckJpeg(d, n);
     else if (n >= 8 && std::memcmp(d, "\x89PNG\r\n\x1a\n", 8) == 0)
-        complete = PngComplete(d, n);
+        check = CheckPng(d, n);
     else if (n >= 2 && d[0] == 'B' && d[1] == 'M')
-        complete = BmpComplete(d, n);
+        check = CheckBmp(d, n);
     else
-        return Fail(name, "not a BMP, JPEG or PNG image");
-    if (badTable)
-        return Fail(name, "the JPEG file is corrupt (a Huffman table does not fit)");
-    if (!complete)
-        return Fail(name, "the image data ends early (truncated file)");
+        return Fail(name, "BMP, JPEG, PNG 이미지가 아닙니다");
+    if (check.result == ImageCheck::BadHuffmanTable)
+        return Fail(name, "JPEG 파일이 손상되었습니다 (허프만 표가 맞지 않습니다)");
+    if (check.result == ImageCheck::Truncated)
+        return Fail(name, "이미지 데이터가 중간에 끝납니다 (잘린 파일)");
+    // The size is refused from the header, before the decoder spends time and memory on it.
+    if (check.width > 0 && check.height > 0 &&
+        (check.width > kMaxSide || check.height > kMaxSide ||
+         static_cast<uint64_t>(check.width) * static_cast<uint64_t>(check.height) > kMaxTexels))
+        return Fail(name, "이미지가 너무 큽니다: " + std::to_string(check.width) + " × " +
+                              std::to_string(check.height) + " (한 변 " + std::to_string(kMaxSide) +
+                              ", 모두 " + std::to_string(kMaxTexels) + " 텍셀까지 읽습니다)");
 
     int width = 0, height = 0, channels = 0;
-    if (!stbi_info_from_memory(d, static_cast<int>(n), &width, &height, &channels))
-        return Fail(name,
-                    std::string("cannot read the image header (") + stbi_failure_reason() + ")");
-    if (width <= 0 || height <= 0 ||
-        static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > kMaxTexels)
-        return Fail(name, "the image is too large (" + std::to_string(width) + " x " +
-                              std::to_string(height) + ")");
     stbi_uc* rgba = stbi_load_from_memory(d, static_cast<int>(n), &width, &height, &channels, 4);
     if (!rgba)
-        return Fail(name, std::string("cannot decode the image (") + stbi_failure_reason() + ")");
+        return Fail(name, DecoderFailure(stbi_failure_reason()));
     const UINT w = static_cast<UINT>(width), h = static_cast<UINT>(height);
     std::vector<uint32_t> level(static_cast<size_t>(w) * h);
     for (size_t i = 0; i < level.size(); ++i) {
@@ -331,8 +434,8 @@ HRESULT D3DXCreateTextureFromFileW(IDirect3DDevice9* device, const wchar_t* path
     HRESULT hr =
         device->CreateTexture(w, h, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &made, nullptr);
     if (FAILED(hr) || !made) {
-        lastError = name + ": the device cannot make a " + std::to_string(w) + " x " +
-                    std::to_string(h) + " texture";
+        lastError = name + ": 장치가 " + std::to_string(w) + " × " + std::to_string(h) +
+                    " 텍스처를 만들지 못했습니다";
         return FAILED(hr) ? hr : E_FAIL;
     }
     UINT lw = w, lh = h;
@@ -341,7 +444,7 @@ HRESULT D3DXCreateTextureFromFileW(IDirect3DDevice9* device, const wchar_t* path
         D3DSURFACE_DESC desc{};
         if (FAILED(made->GetLevelDesc(l, &desc))) {
             made->Release();
-            return Fail(name, "cannot read the texture's level size");
+            return Fail(name, "텍스처 단계의 크기를 읽지 못했습니다");
         }
         if (l > 0) {
             BoxFilter(level, lw, lh, &next, desc.Width, desc.Height);
@@ -351,7 +454,7 @@ HRESULT D3DXCreateTextureFromFileW(IDirect3DDevice9* device, const wchar_t* path
         lh = desc.Height;
         if (!WriteLevel(made, l, level, lw, lh)) {
             made->Release();
-            lastError = name + ": cannot write the texture";
+            lastError = name + ": 텍스처에 쓰지 못했습니다";
             return E_FAIL;
         }
     }

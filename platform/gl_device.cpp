@@ -1,7 +1,7 @@
 #include "gl_device.h"
 
 #include "d3dx9.h"
-#include "gl_program.h"
+#include "gl_reference_program.h"
 
 #include <epoxy/gl.h>
 
@@ -129,13 +129,22 @@ D3DMATRIX HalfPixelShift(const D3DVIEWPORT9& vp) {
     return m;
 }
 
+// Stands for a value the context may hold but the device does not know.
+constexpr unsigned kUnknown = ~0u;
+
 } // namespace
 
 GlDevice::GlDevice(GlSurface* surface, const D3DPRESENT_PARAMETERS& params, UINT width, UINT height)
     : link_(std::make_shared<GlLink>()), params_(params), width_(width), height_(height),
-      depthBuffer_(params.EnableAutoDepthStencil != FALSE), program_(new GlProgram) {
+      depthBuffer_(params.EnableAutoDepthStencil != FALSE),
+      referenceProgram_(new GlReferenceProgram) {
     link_->surface = surface;
     state.Reset(depthBuffer_, width_, height_);
+    Forget();
+}
+
+void GlDevice::Forget() {
+    applied_ = Applied{};
     for (auto& sampler : samplerApplied_)
         std::fill(std::begin(sampler), std::end(sampler), ~DWORD{0});
 }
@@ -216,7 +225,7 @@ bool GlDevice::Init(std::string* error) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     glBindTexture(GL_TEXTURE_2D, 0);
     glGenSamplers(2, samplers_);
-    if (!program_->Build(error))
+    if (!referenceProgram_->Build(error))
         return false;
     if (glGetError() != GL_NO_ERROR) {
         *error = "OpenGL refused to set up the device";
@@ -235,7 +244,8 @@ GlDevice::~GlDevice() {
         if (texture)
             texture->Release();
     if (link_->MakeCurrent()) {
-        program_->Destroy();
+        programs_.Destroy();
+        referenceProgram_->Destroy();
         glDeleteSamplers(2, samplers_);
         glDeleteTextures(1, &white_);
         glDeleteVertexArrays(1, &vertexArray_);
@@ -250,6 +260,7 @@ bool GlDevice::BindTarget() {
     if (!link_->MakeCurrent())
         return false;
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
+    applied_.targetBound = true;
     return true;
 }
 
@@ -266,6 +277,7 @@ HRESULT GlDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR
         return D3DERR_INVALIDCALL;
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     glDepthMask(GL_TRUE);
+    applied_.depthWrite = 1;
     glClearColor(((colour >> 16) & 0xFF) / 255.0f, ((colour >> 8) & 0xFF) / 255.0f,
                  (colour & 0xFF) / 255.0f, ((colour >> 24) & 0xFF) / 255.0f);
     glClearDepth(std::clamp(z, 0.0f, 1.0f));
@@ -332,6 +344,7 @@ HRESULT GlDevice::Present(const RECT* source, const RECT* dest, HWND, const RGND
         glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
     }
     surface->SwapBuffers();
+    applied_.targetBound = false; // whatever the window system does when it swaps
     return D3D_OK;
 }
 
@@ -502,96 +515,208 @@ void GlDevice::ApplySampler(DWORD stage) {
     }
     glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, minFilter);
     glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER, magLinear ? GL_LINEAR : GL_NEAREST);
+    link_->stats.stateCalls += 5;
 }
 
-bool GlDevice::PrepareDraw() {
-    const DWORD fvf = state.fvf;
-    auto* vb = static_cast<GlVertexBuffer*>(state.streamSource);
-    if (!vb || (fvf & 0x00E) != D3DFVF_XYZ || !BindTarget())
-        return false;
-
-    const D3DVIEWPORT9& vp = state.viewport;
-    glViewport(static_cast<GLint>(vp.X), static_cast<GLint>(height_ - vp.Y - vp.Height),
-               static_cast<GLsizei>(vp.Width), static_cast<GLsizei>(vp.Height));
-    glDepthRange(vp.MinZ, vp.MaxZ);
-    glDisable(GL_SCISSOR_TEST);
-    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+// Each piece of state is sent only when it differs from what the context holds; `calls`
+// counts what was sent.
+void GlDevice::ApplyFixedState(const D3DVIEWPORT9& vp) {
+    Applied& a = applied_;
+    uint64_t& calls = link_->stats.stateCalls;
+    if (!a.known) {
+        // State that no draw changes: set once, and again after anything unknown.
+        glBindVertexArray(vertexArray_);
+        for (GLuint unit = 0; unit < 2; ++unit)
+            glBindSampler(unit, samplers_[unit]);
+        glDisable(GL_SCISSOR_TEST);
+        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+        glCullFace(GL_BACK);
+        glLineWidth(1.0f);
+        calls += 7;
+        a.known = true;
+    }
+    if (!a.targetBound) {
+        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
+        a.targetBound = true;
+        ++calls;
+    }
+    const int viewport[4] = {static_cast<int>(vp.X), static_cast<int>(height_ - vp.Y - vp.Height),
+                             static_cast<int>(vp.Width), static_cast<int>(vp.Height)};
+    if (!std::equal(viewport, viewport + 4, a.viewport)) {
+        glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
+        std::copy(viewport, viewport + 4, a.viewport);
+        ++calls;
+    }
+    if (a.depthRange[0] != vp.MinZ || a.depthRange[1] != vp.MaxZ) {
+        glDepthRange(vp.MinZ, vp.MaxZ);
+        a.depthRange[0] = vp.MinZ;
+        a.depthRange[1] = vp.MaxZ;
+        ++calls;
+    }
 
     // Direct3D names the winding to cull as seen on screen; GL names the front face.
-    switch (state.Rs(D3DRS_CULLMODE)) {
-    case D3DCULL_NONE:
-        glDisable(GL_CULL_FACE);
-        break;
-    case D3DCULL_CW:
-        glEnable(GL_CULL_FACE);
-        glFrontFace(GL_CCW);
-        glCullFace(GL_BACK);
-        break;
-    default:
-        glEnable(GL_CULL_FACE);
-        glFrontFace(GL_CW);
-        glCullFace(GL_BACK);
-        break;
+    DWORD cull = state.Rs(D3DRS_CULLMODE);
+    if (cull != D3DCULL_NONE && cull != D3DCULL_CW)
+        cull = D3DCULL_CCW;
+    if (cull != a.cull) {
+        if (cull == D3DCULL_NONE) {
+            glDisable(GL_CULL_FACE);
+        } else {
+            if (a.cull == D3DCULL_NONE || a.cull == kUnknown) {
+                glEnable(GL_CULL_FACE);
+                ++calls;
+            }
+            glFrontFace(cull == D3DCULL_CW ? GL_CCW : GL_CW);
+        }
+        a.cull = cull;
+        ++calls;
     }
-    switch (state.Rs(D3DRS_FILLMODE)) {
-    case D3DFILL_POINT:
-        glPolygonMode(GL_FRONT_AND_BACK, GL_POINT);
-        break;
-    case D3DFILL_WIREFRAME:
-        glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
-        break;
-    default:
-        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-        break;
+    DWORD fill = state.Rs(D3DRS_FILLMODE);
+    if (fill != D3DFILL_POINT && fill != D3DFILL_WIREFRAME)
+        fill = D3DFILL_SOLID;
+    if (fill != a.fill) {
+        glPolygonMode(GL_FRONT_AND_BACK, fill == D3DFILL_POINT       ? GL_POINT
+                                         : fill == D3DFILL_WIREFRAME ? GL_LINE
+                                                                     : GL_FILL);
+        a.fill = fill;
+        ++calls;
     }
     float pointSize;
     const DWORD pointBits = state.Rs(D3DRS_POINTSIZE);
     std::memcpy(&pointSize, &pointBits, 4);
-    glPointSize(pointSize >= 1.0f && pointSize <= 64.0f ? pointSize : 1.0f);
-    glLineWidth(1.0f);
-
-    if (depthBuffer_ && state.Rs(D3DRS_ZENABLE) != D3DZB_FALSE) {
-        glEnable(GL_DEPTH_TEST);
-        glDepthFunc(CompareFunc(state.Rs(D3DRS_ZFUNC)));
-        glDepthMask(state.Rs(D3DRS_ZWRITEENABLE) ? GL_TRUE : GL_FALSE);
-    } else {
-        glDisable(GL_DEPTH_TEST);
-    }
-    if (state.Rs(D3DRS_ALPHABLENDENABLE)) {
-        glEnable(GL_BLEND);
-        glBlendFunc(BlendFactor(state.Rs(D3DRS_SRCBLEND)), BlendFactor(state.Rs(D3DRS_DESTBLEND)));
-        glBlendEquation(BlendEquation(state.Rs(D3DRS_BLENDOP)));
-    } else {
-        glDisable(GL_BLEND);
+    if (!(pointSize >= 1.0f && pointSize <= 64.0f))
+        pointSize = 1.0f;
+    if (pointSize != a.pointSize) {
+        glPointSize(pointSize);
+        a.pointSize = pointSize;
+        ++calls;
     }
 
+    const DWORD depthTest = depthBuffer_ && state.Rs(D3DRS_ZENABLE) != D3DZB_FALSE;
+    if (depthTest != a.depthTest) {
+        if (depthTest)
+            glEnable(GL_DEPTH_TEST);
+        else
+            glDisable(GL_DEPTH_TEST);
+        a.depthTest = depthTest;
+        ++calls;
+    }
+    if (depthTest) {
+        const DWORD func = CompareFunc(state.Rs(D3DRS_ZFUNC));
+        if (func != a.depthFunc) {
+            glDepthFunc(func);
+            a.depthFunc = func;
+            ++calls;
+        }
+        const DWORD write = state.Rs(D3DRS_ZWRITEENABLE) ? 1 : 0;
+        if (write != a.depthWrite) {
+            glDepthMask(write ? GL_TRUE : GL_FALSE);
+            a.depthWrite = write;
+            ++calls;
+        }
+    }
+    const DWORD blend = state.Rs(D3DRS_ALPHABLENDENABLE) ? 1 : 0;
+    if (blend != a.blend) {
+        if (blend)
+            glEnable(GL_BLEND);
+        else
+            glDisable(GL_BLEND);
+        a.blend = blend;
+        ++calls;
+    }
+    if (blend) {
+        const DWORD source = BlendFactor(state.Rs(D3DRS_SRCBLEND)),
+                    dest = BlendFactor(state.Rs(D3DRS_DESTBLEND)),
+                    equation = BlendEquation(state.Rs(D3DRS_BLENDOP));
+        if (source != a.blendSource || dest != a.blendDest) {
+            glBlendFunc(source, dest);
+            a.blendSource = source;
+            a.blendDest = dest;
+            ++calls;
+        }
+        if (equation != a.blendEquation) {
+            glBlendEquation(equation);
+            a.blendEquation = equation;
+            ++calls;
+        }
+    }
+}
+
+void GlDevice::ApplyProgram(const D3DVIEWPORT9& vp) {
     // The projection carries the half-pixel shift; the state itself keeps the caller's.
     DeviceState& s = state;
     const D3DMATRIX projection = s.transforms[D3DTS_PROJECTION];
     D3DXMATRIX shifted = D3DXMATRIX(projection) * D3DXMATRIX(HalfPixelShift(vp));
     s.transforms[D3DTS_PROJECTION] = shifted;
-    program_->Apply(s, fvf);
+    GlProgram* program = nullptr;
+    if (!reference_) {
+        DescribeDraw(s, s.fvf, &key_, &uniforms_);
+        std::string error;
+        const uint64_t builds = programs_.Builds();
+        program = programs_.Get(key_, &error);
+        if (programs_.Builds() != builds) // building binds the new program, or may reuse a name
+            applied_.program = kUnknown;
+    }
+    if (!program) {
+        // The reference program draws what no program of its own could be built for. It
+        // samples both stages.
+        key_.sampled = 3;
+        referenceProgram_->Apply(s, s.fvf);
+        s.transforms[D3DTS_PROJECTION] = projection;
+        applied_.program = referenceProgram_->Name();
+        link_->stats.stateCalls += 33; // the program and all its uniforms
+        link_->stats.uniformCalls += 32;
+        return;
+    }
     s.transforms[D3DTS_PROJECTION] = projection;
+    if (program->Name() != applied_.program) {
+        glUseProgram(program->Name());
+        applied_.program = program->Name();
+        ++link_->stats.stateCalls;
+    }
+    const int sent = program->Send(uniforms_);
+    link_->stats.stateCalls += sent;
+    link_->stats.uniformCalls += sent;
+}
 
+void GlDevice::ApplyTextures() {
     for (DWORD stage = 0; stage < 2; ++stage) {
+        // A stage the program does not read keeps whatever is bound.
+        if (!(key_.sampled & (1u << stage)))
+            continue;
         auto* texture = static_cast<GlTexture*>(state.textures[stage]);
-        glActiveTexture(GL_TEXTURE0 + stage);
-        glBindTexture(GL_TEXTURE_2D, texture ? texture->Name() : white_);
-        glBindSampler(stage, samplers_[stage]);
+        const unsigned name = texture ? texture->Name() : white_;
+        if (name != applied_.textures[stage]) {
+            glActiveTexture(GL_TEXTURE0 + stage);
+            glBindTexture(GL_TEXTURE_2D, name);
+            applied_.textures[stage] = name;
+            link_->stats.stateCalls += 2;
+        }
         ApplySampler(stage);
     }
+}
 
-    glBindVertexArray(vertexArray_);
-    glBindBuffer(GL_ARRAY_BUFFER, vb->Name());
-    const GLsizei stride =
-        static_cast<GLsizei>(state.streamStride ? state.streamStride : FvfStride(fvf));
+void GlDevice::ApplyVertexLayout(unsigned buffer) {
+    const DWORD fvf = state.fvf;
+    const UINT stride = state.streamStride ? state.streamStride : FvfStride(fvf);
+    Applied& a = applied_;
+    if (buffer == a.vertexBuffer && stride == a.stride && state.streamOffset == a.offset &&
+        fvf == a.fvf)
+        return;
+    a.vertexBuffer = buffer;
+    a.stride = stride;
+    a.offset = state.streamOffset;
+    a.fvf = fvf;
+    link_->stats.stateCalls += 9;
+    glBindBuffer(GL_ARRAY_BUFFER, buffer);
+    const auto glStride = static_cast<GLsizei>(stride);
     uintptr_t at = state.streamOffset;
     glEnableVertexAttribArray(0);
-    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<void*>(at));
+    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, glStride, reinterpret_cast<void*>(at));
     at += 12;
     if (fvf & D3DFVF_NORMAL) {
         glEnableVertexAttribArray(1);
-        glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<void*>(at));
+        glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, glStride, reinterpret_cast<void*>(at));
         at += 12;
     } else {
         glDisableVertexAttribArray(1);
@@ -599,7 +724,7 @@ bool GlDevice::PrepareDraw() {
     }
     if (fvf & D3DFVF_DIFFUSE) {
         glEnableVertexAttribArray(2);
-        glVertexAttribPointer(2, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, stride,
+        glVertexAttribPointer(2, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, glStride,
                               reinterpret_cast<void*>(at));
         at += 4;
     } else {
@@ -608,11 +733,31 @@ bool GlDevice::PrepareDraw() {
     }
     if (fvf & D3DFVF_TEX1) {
         glEnableVertexAttribArray(3);
-        glVertexAttribPointer(3, 2, GL_FLOAT, GL_FALSE, stride, reinterpret_cast<void*>(at));
+        glVertexAttribPointer(3, 2, GL_FLOAT, GL_FALSE, glStride, reinterpret_cast<void*>(at));
     } else {
         glDisableVertexAttribArray(3);
         glVertexAttrib2f(3, 0.0f, 0.0f);
     }
+}
+
+bool GlDevice::PrepareDraw() {
+    auto* vb = static_cast<GlVertexBuffer*>(state.streamSource);
+    // A mapped buffer cannot be drawn from.
+    if (!vb || vb->Locked() || (state.fvf & 0x00E) != D3DFVF_XYZ || !link_->MakeCurrent())
+        return false;
+    if (reference_) {
+        Forget();
+    } else if (applied_.deletions != link_->deletions) {
+        // A name bound before may now be another object's.
+        applied_.textures[0] = applied_.textures[1] = kUnknown;
+        applied_.vertexBuffer = applied_.elementBuffer = kUnknown;
+    }
+    applied_.deletions = link_->deletions;
+    const D3DVIEWPORT9& vp = state.viewport;
+    ApplyFixedState(vp);
+    ApplyProgram(vp);
+    ApplyTextures();
+    ApplyVertexLayout(vb->Name());
     return true;
 }
 
@@ -650,9 +795,17 @@ HRESULT GlDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UI
         return D3DERR_INVALIDCALL;
     const bool wide = ib->Description().Format == D3DFMT_INDEX32;
     const uint64_t indexSize = wide ? 4 : 2;
-    if ((uint64_t{startIndex} + count) * indexSize > ib->Size() || !PrepareDraw())
+    const uint64_t first = uint64_t{startIndex} * indexSize, end = first + count * indexSize;
+    if (end > ib->Size() || !PrepareDraw())
         return D3DERR_INVALIDCALL;
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ib->Name());
+    // Only the indices this draw reads go to GL.
+    if (!ib->Prepare(static_cast<UINT>(first), static_cast<UINT>(end)))
+        return D3DERR_OUTOFVIDEOMEMORY;
+    if (ib->Name() != applied_.elementBuffer) {
+        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ib->Name());
+        applied_.elementBuffer = ib->Name();
+        ++link_->stats.stateCalls;
+    }
     glDrawElementsBaseVertex(
         mode, static_cast<GLsizei>(count), wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
         reinterpret_cast<void*>(uintptr_t{startIndex} * indexSize), baseVertex);
@@ -668,15 +821,12 @@ HRESULT GlDevice::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOO
     if (length == 0)
         return D3DERR_INVALIDCALL;
     try {
-        unsigned name = CreateGlBufferObject(*link_, length);
-        if (!name)
-            return D3DERR_OUTOFVIDEOMEMORY;
-        *buffer = new GlVertexBuffer(
-            link_, name, D3DVERTEXBUFFER_DESC{D3DFMT_UNKNOWN, usage, pool, length, fvf});
+        *buffer = GlVertexBuffer::Create(
+            link_, D3DVERTEXBUFFER_DESC{D3DFMT_UNKNOWN, usage, pool, length, fvf});
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
-    return D3D_OK;
+    return *buffer ? D3D_OK : D3DERR_OUTOFVIDEOMEMORY;
 }
 
 HRESULT GlDevice::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
@@ -687,14 +837,11 @@ HRESULT GlDevice::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, 
     if (length == 0 || (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32))
         return D3DERR_INVALIDCALL;
     try {
-        unsigned name = CreateGlBufferObject(*link_, length);
-        if (!name)
-            return D3DERR_OUTOFVIDEOMEMORY;
-        *buffer = new GlIndexBuffer(link_, name, D3DINDEXBUFFER_DESC{format, usage, pool, length});
+        *buffer = GlIndexBuffer::Create(link_, D3DINDEXBUFFER_DESC{format, usage, pool, length});
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
-    return D3D_OK;
+    return *buffer ? D3D_OK : E_OUTOFMEMORY;
 }
 
 HRESULT GlDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,

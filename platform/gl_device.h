@@ -1,10 +1,13 @@
 // GlDevice: the Direct3D 9 device of the engine on OpenGL 3.3 core. It draws into a fixed-size
 // back buffer (a framebuffer object) on whatever GL surface the window offers and emulates the
 // fixed-function pipeline the engine relies on; Present scales the back buffer to the window.
+// Each draw runs a program written for its states and sends only the GL state that differs
+// from what the context already holds.
 #pragma once
 
 #include "d3d9.h"
 #include "device_state.h"
+#include "gl_program.h"
 #include "gl_resources.h"
 #include "memory_device.h" // RefCounted
 
@@ -13,7 +16,7 @@
 #include <string>
 #include <vector>
 
-class GlProgram;
+class GlReferenceProgram;
 
 class GlDevice final : public RefCounted<IDirect3DDevice9> {
 public:
@@ -65,6 +68,12 @@ public:
     UINT BackBufferWidth() const { return width_; }
     UINT BackBufferHeight() const { return height_; }
     const GlDeviceStats& Stats() const { return link_->stats; }
+    // Programs built for state combinations so far, and how many are kept now.
+    uint64_t ProgramsBuilt() const { return programs_.Builds(); }
+    size_t ProgramsKept() const { return programs_.Size(); }
+    // Draws with the one program for every state, sending every state and uniform before each
+    // draw, as the device first did: the pictures the fast path must reproduce.
+    void SetReferencePipeline(bool on) { reference_ = on; }
 
     DeviceState state; // read-only for callers: set states through the device
 
@@ -74,17 +83,46 @@ private:
     bool BindTarget();
     // Sets the GL pipeline from the device state for a draw; false when nothing can be drawn.
     bool PrepareDraw();
+    void ApplyFixedState(const D3DVIEWPORT9& vp);
+    void ApplyProgram(const D3DVIEWPORT9& vp);
+    void ApplyTextures();
     void ApplySampler(DWORD stage);
+    void ApplyVertexLayout(unsigned buffer);
+
+    // What the context holds of the state the draws set, as last sent; ~0 (or a float no
+    // state takes) where it is unknown, so that the next draw sends it.
+    struct Applied {
+        bool known = false; // the state no draw changes, set once
+        bool targetBound = false;
+        int viewport[4] = {-1, -1, -1, -1};
+        float depthRange[2] = {-1, -1};
+        DWORD cull = ~0u, fill = ~0u;
+        float pointSize = -1;
+        DWORD depthTest = ~0u, depthWrite = ~0u, depthFunc = ~0u;
+        DWORD blend = ~0u, blendSource = ~0u, blendDest = ~0u, blendEquation = ~0u;
+        unsigned program = ~0u;
+        unsigned textures[2] = {~0u, ~0u};
+        unsigned vertexBuffer = ~0u, elementBuffer = ~0u;
+        UINT stride = ~0u, offset = ~0u;
+        DWORD fvf = ~0u;
+        uint64_t deletions = 0; // the link's count when the names above were bound
+    };
+    void Forget();
 
     std::shared_ptr<GlLink> link_;
     D3DPRESENT_PARAMETERS params_;
     UINT width_, height_;
     bool depthBuffer_;
     bool inScene_ = false;
+    bool reference_ = false;
     unsigned framebuffer_ = 0, colour_ = 0, depth_ = 0, vertexArray_ = 0, white_ = 0;
     unsigned samplers_[2] = {};
     DWORD samplerApplied_[2][kSamplerStateCount] = {};
-    std::unique_ptr<GlProgram> program_;
+    Applied applied_;
+    GlProgramKey key_;
+    GlUniforms uniforms_{};
+    GlProgramCache programs_;
+    std::unique_ptr<GlReferenceProgram> referenceProgram_;
 };
 
 // The factory behind IDirect3D9::CreateDevice for windows with a GL surface.

@@ -11,65 +11,233 @@ bool GlLink::MakeCurrent() {
     if (!deadBuffers.empty()) {
         glDeleteBuffers(static_cast<GLsizei>(deadBuffers.size()), deadBuffers.data());
         deadBuffers.clear();
+        ++deletions;
     }
     if (!deadTextures.empty()) {
         glDeleteTextures(static_cast<GLsizei>(deadTextures.size()), deadTextures.data());
         deadTextures.clear();
+        ++deletions;
     }
     return true;
 }
 
-unsigned CreateGlBufferObject(GlLink& link, UINT size) {
+namespace {
+
+// Textures are filled on a unit that draws never use, so the draws' bindings stay as the
+// device left them.
+constexpr GLenum kUploadUnit = GL_TEXTURE2;
+
+// Buffers are filled through the generic copy target, which keeps uploads clear of the
+// vertex array's element binding and of the draw's array binding.
+unsigned NewBufferName(GlLink& link) {
     if (!link.MakeCurrent())
         return 0;
     GLuint name = 0;
     glGenBuffers(1, &name);
-    // The generic copy target keeps uploads clear of the vertex array's element binding.
-    glBindBuffer(GL_COPY_WRITE_BUFFER, name);
-    std::vector<uint8_t> zeros(size, 0);
-    glBufferData(GL_COPY_WRITE_BUFFER, size, zeros.data(), GL_DYNAMIC_DRAW);
-    glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
-    if (glGetError() != GL_NO_ERROR) {
-        glDeleteBuffers(1, &name);
-        return 0;
-    }
     return name;
 }
 
-template <class Interface, class Desc>
-HRESULT GlBuffer<Interface, Desc>::Lock(UINT offset, UINT size, void** data, DWORD flags) {
+// Whether GL took the last calls; clears the error either way.
+bool Succeeded() {
+    return glGetError() == GL_NO_ERROR;
+}
+
+bool RangeOk(UINT offset, UINT* size, UINT total) {
+    if (offset > total)
+        return false;
+    if (*size == 0)
+        *size = total - offset;
+    return *size <= total - offset;
+}
+
+} // namespace
+
+GlVertexBuffer* GlVertexBuffer::Create(std::shared_ptr<GlLink> link,
+                                       const D3DVERTEXBUFFER_DESC& desc) {
+    const unsigned name = NewBufferName(*link);
+    if (!name)
+        return nullptr;
+    glBindBuffer(GL_COPY_WRITE_BUFFER, name);
+    glBufferData(GL_COPY_WRITE_BUFFER, desc.Size, nullptr, GL_DYNAMIC_DRAW);
+    glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
+    if (!Succeeded()) {
+        glDeleteBuffers(1, &name);
+        return nullptr;
+    }
+    link->stats.bufferBytesHeld += desc.Size;
+    return new GlVertexBuffer(std::move(link), name, desc);
+}
+
+GlVertexBuffer::~GlVertexBuffer() {
+    if (link_->alive && name_)
+        link_->deadBuffers.push_back(name_);
+    link_->stats.bufferBytesHeld -= desc_.Size;
+}
+
+HRESULT GlVertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* desc) {
+    if (!desc)
+        return D3DERR_INVALIDCALL;
+    *desc = desc_;
+    return D3D_OK;
+}
+
+HRESULT GlVertexBuffer::Lock(UINT offset, UINT size, void** data, DWORD flags) {
     if (!data)
         return D3DERR_INVALIDCALL;
     *data = nullptr;
-    if (locked_ || offset > desc_.Size)
+    if (locked_ || !RangeOk(offset, &size, desc_.Size))
         return D3DERR_INVALIDCALL;
-    if (size == 0)
-        size = desc_.Size - offset;
-    if (size > desc_.Size - offset)
+    if (size == 0) {
+        // Nothing to map: any pointer will do, as nothing may be written through it.
+        static uint8_t nothing;
+        *data = &nothing;
+    } else {
+        if (!link_->MakeCurrent())
+            return D3DERR_INVALIDCALL;
+        GLbitfield access = GL_MAP_READ_BIT | GL_MAP_WRITE_BIT;
+        if (flags & D3DLOCK_READONLY)
+            access = GL_MAP_READ_BIT;
+        else if (flags & D3DLOCK_DISCARD)
+            access = GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT;
+        glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
+        *data = glMapBufferRange(GL_COPY_WRITE_BUFFER, offset, size, access);
+        glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
+        if (!*data || !Succeeded()) {
+            *data = nullptr;
+            return D3DERR_INVALIDCALL;
+        }
+    }
+    locked_ = true;
+    mapped_ = size > 0;
+    lockFlags_ = flags;
+    lockSize_ = size;
+    return D3D_OK;
+}
+
+HRESULT GlVertexBuffer::Unlock() {
+    if (!locked_)
+        return D3DERR_INVALIDCALL;
+    locked_ = false;
+    if (!mapped_)
+        return D3D_OK;
+    mapped_ = false;
+    if (!link_->MakeCurrent())
+        return D3DERR_INVALIDCALL;
+    glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
+    const bool kept = glUnmapBuffer(GL_COPY_WRITE_BUFFER) == GL_TRUE;
+    glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
+    if (!(lockFlags_ & D3DLOCK_READONLY))
+        link_->stats.bufferBytesUploaded += lockSize_;
+    return kept ? D3D_OK : D3DERR_INVALIDCALL;
+}
+
+GlIndexBuffer* GlIndexBuffer::Create(std::shared_ptr<GlLink> link,
+                                     const D3DINDEXBUFFER_DESC& desc) {
+    auto* data = static_cast<uint8_t*>(std::calloc(desc.Size, 1));
+    if (!data)
+        return nullptr;
+    const unsigned name = NewBufferName(*link);
+    if (!name) {
+        std::free(data);
+        return nullptr;
+    }
+    link->stats.bufferBytesHeld += desc.Size;
+    return new GlIndexBuffer(std::move(link), name, desc, data);
+}
+
+GlIndexBuffer::~GlIndexBuffer() {
+    if (link_->alive && name_)
+        link_->deadBuffers.push_back(name_);
+    link_->stats.bufferBytesHeld -= uint64_t{desc_.Size} + storage_;
+}
+
+HRESULT GlIndexBuffer::GetDesc(D3DINDEXBUFFER_DESC* desc) {
+    if (!desc)
+        return D3DERR_INVALIDCALL;
+    *desc = desc_;
+    return D3D_OK;
+}
+
+HRESULT GlIndexBuffer::Lock(UINT offset, UINT size, void** data, DWORD flags) {
+    if (!data)
+        return D3DERR_INVALIDCALL;
+    *data = nullptr;
+    if (locked_ || !RangeOk(offset, &size, desc_.Size))
         return D3DERR_INVALIDCALL;
     locked_ = true;
     lockOffset_ = offset;
     lockSize_ = size;
     lockFlags_ = flags;
-    *data = data_.data() + offset;
+    *data = data_.get() + offset;
     return D3D_OK;
 }
 
-template <class Interface, class Desc> HRESULT GlBuffer<Interface, Desc>::Unlock() {
+HRESULT GlIndexBuffer::Unlock() {
     if (!locked_)
         return D3DERR_INVALIDCALL;
     locked_ = false;
-    if ((lockFlags_ & D3DLOCK_READONLY) || lockSize_ == 0 || !link_->MakeCurrent())
+    if ((lockFlags_ & D3DLOCK_READONLY) || lockSize_ == 0)
         return D3D_OK;
-    glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
-    glBufferSubData(GL_COPY_WRITE_BUFFER, lockOffset_, lockSize_, data_.data() + lockOffset_);
-    glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
-    link_->stats.bufferBytesUploaded += lockSize_;
+    // The GL buffer no longer holds what was locked. One range stays valid; when the lock
+    // falls inside it, the larger side is kept.
+    const UINT first = lockOffset_, end = lockOffset_ + lockSize_;
+    if (end <= validFirst_ || first >= validEnd_)
+        return D3D_OK;
+    if (first <= validFirst_)
+        validFirst_ = std::min(end, validEnd_);
+    else if (end >= validEnd_)
+        validEnd_ = first;
+    else if (first - validFirst_ >= validEnd_ - end)
+        validEnd_ = first;
+    else
+        validFirst_ = end;
+    if (validFirst_ >= validEnd_)
+        validFirst_ = validEnd_ = 0;
     return D3D_OK;
 }
 
-template class GlBuffer<IDirect3DVertexBuffer9, D3DVERTEXBUFFER_DESC>;
-template class GlBuffer<IDirect3DIndexBuffer9, D3DINDEXBUFFER_DESC>;
+void GlIndexBuffer::Send(UINT first, UINT end) {
+    glBufferSubData(GL_COPY_WRITE_BUFFER, first, end - first, data_.get() + first);
+    link_->stats.bufferBytesUploaded += end - first;
+    link_->stats.indexBytesUploaded += end - first;
+}
+
+bool GlIndexBuffer::Prepare(UINT first, UINT end) {
+    if (first >= end || (first >= validFirst_ && end <= validEnd_))
+        return true;
+    glBindBuffer(GL_COPY_WRITE_BUFFER, name_);
+    if (end > storage_) {
+        // Grown by doubling, so that a view reaching further each frame reallocates rarely;
+        // new storage holds nothing yet.
+        const UINT grown = static_cast<UINT>(
+            std::min<uint64_t>(std::max<uint64_t>(end, uint64_t{storage_} * 2), desc_.Size));
+        glBufferData(GL_COPY_WRITE_BUFFER, grown, nullptr, GL_DYNAMIC_DRAW);
+        if (!Succeeded()) {
+            glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
+            storage_ = 0;
+            validFirst_ = validEnd_ = 0;
+            return false;
+        }
+        link_->stats.bufferBytesHeld += grown - storage_;
+        storage_ = grown;
+        validFirst_ = validEnd_ = 0;
+    }
+    if (validFirst_ < validEnd_ && first <= validEnd_ && end >= validFirst_) {
+        // Overlapping or touching: send the parts on either side and join them.
+        if (first < validFirst_)
+            Send(first, validFirst_);
+        if (end > validEnd_)
+            Send(validEnd_, end);
+        validFirst_ = std::min(first, validFirst_);
+        validEnd_ = std::max(end, validEnd_);
+    } else {
+        Send(first, end);
+        validFirst_ = first;
+        validEnd_ = end;
+    }
+    glBindBuffer(GL_COPY_WRITE_BUFFER, 0);
+    return true;
+}
 
 GlTexture* GlTexture::Create(std::shared_ptr<GlLink> link, UINT width, UINT height, UINT levels,
                              DWORD usage, D3DFORMAT format, D3DPOOL pool) {
@@ -98,8 +266,7 @@ GlTexture* GlTexture::Create(std::shared_ptr<GlLink> link, UINT width, UINT heig
         w = std::max<UINT>(1, w / 2);
         h = std::max<UINT>(1, h / 2);
     }
-    // Texture unit 0 is rebound before every draw, so borrowing it here is harmless.
-    glActiveTexture(GL_TEXTURE0);
+    glActiveTexture(kUploadUnit);
     glBindTexture(GL_TEXTURE_2D, name);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
@@ -161,7 +328,7 @@ HRESULT GlTexture::UnlockRect(UINT level) {
         return D3D_OK;
     const RECT& r = l.lock;
     const GLsizei w = r.right - r.left, h = r.bottom - r.top;
-    glActiveTexture(GL_TEXTURE0);
+    glActiveTexture(kUploadUnit);
     glBindTexture(GL_TEXTURE_2D, name_);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(l.width));

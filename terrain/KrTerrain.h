@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Sides above this many vertices are refused everywhere a terrain is made: creation, file
@@ -48,7 +49,12 @@ struct KrTerrainInfo {
 
 // A texture owned by the list that holds it.
 struct KrTextureEntry {
+    KrTextureEntry() = default;
+    explicit KrTextureEntry(IDirect3DTexture9* t, std::string label = {})
+        : texture(t), name(std::move(label)) {}
+
     IDirect3DTexture9* texture = nullptr;
+    std::string name; // what the editor's lists show for it (UTF-8); unused by the terrain
 };
 
 struct KrSplatLayer {
@@ -56,6 +62,7 @@ struct KrSplatLayer {
     int32_t textureIndex;
 };
 
+class KrEditHistory;
 class KrQuadTree;
 struct KrAutoPaintRule;
 
@@ -119,6 +126,23 @@ public:
     // Called just before auto painting writes the texels of rect in a layer's alpha map.
     void BeginAlphaMapEdit(int32_t layer, const RECT& texels);
 
+    // Edit history support (terrain_history.cpp).
+    // Exchanges the grids (description, master array, device buffers, quadtree) of two
+    // terrains. Each side's vertex buffer must hold its whole array.
+    void SwapGrid(KrTerrain& other);
+    // Drops the device buffers of a grid kept aside, so a kept grid costs its master array
+    // only; RestoreGridBuffers makes them again from the array.
+    void ReleaseGridBuffers();
+    bool RestoreGridBuffers();
+    // Sends the changed vertices to the device now instead of at the next frame.
+    bool FlushVertexUploads();
+    // Takes over the settings that are not part of the terrain's data (brush, paint,
+    // fill mode, level of detail, tool) and the borrowed device and pick record.
+    void TakeSettingsFrom(const KrTerrain& other);
+    // Roughly what this terrain holds in memory outside the device: master array,
+    // quadtree, textures and alpha maps.
+    size_t HeldBytes() const;
+
     int32_t fillMode = D3DFILL_SOLID;
     IDirect3DVertexBuffer9* brushOutlineBuffer = nullptr;
     IDirect3DVertexBuffer9* vertexBuffer = nullptr;
@@ -156,6 +180,9 @@ public:
     // step.
     float setHeightTarget = 0.0f;
     uint32_t noiseSeed = 1; // the noise brush's pattern
+    // Borrowed; told before the brush, the painter and the normal pass change anything,
+    // so that an edit can be undone exactly. Null records nothing.
+    KrEditHistory* history = nullptr;
 
     // Whether this frame's picking hit a listed triangle; the tools and the outline act
     // only then, so a ray that misses never edits at a stale point.

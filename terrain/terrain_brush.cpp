@@ -1,10 +1,12 @@
 // The height brush: two nested squares of grid vertices around the pick point, and the
 // outline of the two circles drawn on the surface.
 #include "KrBrushShape.h"
+#include "KrEditHistory.h"
 #include "KrTerrain.h"
 
 #include <algorithm>
 #include <bit>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 
@@ -56,16 +58,26 @@ void KrTerrain::ApplyHeightBrush() {
         const float step = strength * sign * factor;
         for (int32_t row = r0; row <= r1; ++row) {
             KrTerrainVertex* line = vertices + static_cast<size_t>(row) * info.vertsPerRow;
+            const int32_t rowStart = row * info.vertsPerRow;
             bool changed = false;
             for (int32_t column = c0; column <= c1; ++column) {
                 const float before = line[column].y;
-                const float after = flat ? 0.0f : before + step;
+                float after = flat ? 0.0f : before + step;
+                // No stroke drives a height to infinity: the normals and the saved file
+                // need finite positions.
+                if (!std::isfinite(after))
+                    after = std::isnan(after) ? before : std::copysign(FLT_MAX, after);
+                if (!changed && std::bit_cast<uint32_t>(before) != std::bit_cast<uint32_t>(after)) {
+                    changed = true;
+                    // The rest of the row, before any of it is written.
+                    if (history)
+                        history->CaptureVertices(*this, rowStart + column, rowStart + c1);
+                }
                 line[column].y = after;
-                changed |= std::bit_cast<uint32_t>(before) != std::bit_cast<uint32_t>(after);
             }
             // Rows whose heights all kept their bits need no upload.
             if (changed)
-                MarkVerticesChanged(row * info.vertsPerRow + c0, row * info.vertsPerRow + c1);
+                MarkVerticesChanged(rowStart + c0, rowStart + c1);
         }
     };
     square(bigRadius, 5.0f);

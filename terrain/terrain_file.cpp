@@ -1,7 +1,7 @@
 // The MapVertexData file: W and D as int32, the three spacings as float32, then every
 // vertex record as it is in memory. Little-endian, no magic number.
 #include "KrTerrain.h"
-#include "terrain_file_io.h"
+#include "safe_file.h"
 
 #include <bit>
 #include <cerrno>
@@ -21,7 +21,6 @@ static_assert(std::endian::native == std::endian::little,
 namespace {
 
 constexpr size_t kHeaderBytes = 20;
-constexpr const char* kCreateFailed = "Do not Create File";
 
 struct FileHeader {
     int32_t vertsPerRow;
@@ -29,8 +28,6 @@ struct FileHeader {
     float spacing[3];
 };
 static_assert(sizeof(FileHeader) == kHeaderBytes);
-
-MapVertexDataWriter gWriter = nullptr;
 
 struct FileCloser {
     void operator()(FILE* f) const { std::fclose(f); }
@@ -50,137 +47,76 @@ bool Fail(std::string* error, std::string reason) {
     return false;
 }
 
-std::string WithErrno(const char* what, int err) {
-    if (err == 0)
-        return what;
-    return std::string(what) + ": " + std::strerror(err);
-}
-
-bool Write(FILE* file, const void* data, size_t bytes) {
-    const MapVertexDataWriter write = gWriter ? gWriter : std::fwrite;
-    return write(data, 1, bytes, file) == bytes;
-}
-
-// A new file beside the target, so the rename that replaces the target stays on one
-// file system. "x" makes sure no one else's file is reused.
-FILE* CreateTemporary(const std::string& target, std::string* tempPath) {
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        *tempPath = target + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-        if (FILE* f = std::fopen(tempPath->c_str(), "wbx"))
-            return f;
-        if (errno != EEXIST)
-            return nullptr;
-    }
-    return nullptr;
-}
-
 } // namespace
 
-void SetMapVertexDataWriter(MapVertexDataWriter writer) {
-    gWriter = writer;
-}
-
-// The existing file is replaced only once the new one is complete on disk: a full disk or
-// any other write error leaves the user's file exactly as it was.
+// The file appears under its name only once it is complete: a full disk, a write error or
+// a killed editor leaves the user's file exactly as it was (see AtomicFileWriter).
 bool KrTerrain::SaveMapVertexData(const char* path, std::string* error) const {
     if (!vertices || info.numVertices <= 0)
-        return Fail(error, "There is no terrain to save");
-    if (!path || !*path)
-        return Fail(error, kCreateFailed);
-
-    const std::string target(path);
-    struct stat existing {};
-    const bool exists = ::stat(path, &existing) == 0;
-    // What a plain open for writing would refuse is refused here too, although the
-    // rename alone could replace a read-only file.
-    if (exists && (S_ISDIR(existing.st_mode) || ::access(path, W_OK) != 0))
-        return Fail(error, kCreateFailed);
-
-    std::string tempPath;
-    FILE* file = CreateTemporary(target, &tempPath);
-    if (!file)
-        return Fail(error, kCreateFailed);
-    if (exists)
-        ::fchmod(fileno(file), existing.st_mode & 07777);
-
-    FileHeader header{info.vertsPerRow,
-                      info.vertsPerCol,
-                      {info.cellSpacingX, info.cellSpacingY, info.cellSpacingZ}};
+        return Fail(error, "저장할 지형이 없습니다");
+    const FileHeader header{info.vertsPerRow,
+                            info.vertsPerCol,
+                            {info.cellSpacingX, info.cellSpacingY, info.cellSpacingZ}};
     const size_t vertexBytes = static_cast<size_t>(info.numVertices) * sizeof(KrTerrainVertex);
-    errno = 0;
-    std::string reason;
-    if (!Write(file, &header.vertsPerRow, 4) || !Write(file, &header.vertsPerCol, 4) ||
-        !Write(file, header.spacing, 12) || !Write(file, vertices, vertexBytes))
-        reason = WithErrno("Could not write the file", errno);
-    else if (std::fflush(file) != 0 || ::fsync(fileno(file)) != 0)
-        reason = WithErrno("Could not write the file to disk", errno);
-    if (std::fclose(file) != 0 && reason.empty())
-        reason = WithErrno("Could not finish writing the file", errno);
-    if (reason.empty() && std::rename(tempPath.c_str(), path) != 0)
-        reason = WithErrno("Could not replace the file", errno);
-    if (!reason.empty()) {
-        std::remove(tempPath.c_str());
-        return Fail(error, reason);
-    }
-    return true;
+    AtomicFileWriter file;
+    return file.Open(path, error) && file.Write(&header, kHeaderBytes, error) &&
+           file.Write(vertices, vertexBytes, error) && file.Commit(error);
 }
 
 // Everything is checked and read into new memory and new device buffers first; only a
 // complete, consistent file replaces the grid, so a bad file loses nothing.
 bool KrTerrain::LoadMapVertexData(const char* path, std::string* error) {
     if (!path || !*path)
-        return Fail(error, "No file name was given");
+        return Fail(error, "파일 이름이 없습니다");
     if (!device)
-        return Fail(error, "There is no graphics device to load the terrain into");
+        return Fail(error, "지형을 올릴 그래픽 장치가 없습니다");
 
-    FilePtr file(std::fopen(path, "rb"));
+    // A named pipe or a device is refused before it can block the interface.
+    FilePtr file(OpenRegularFileStream(path, error));
     if (!file)
-        return Fail(error, WithErrno("Cannot open the file", errno));
+        return false;
     struct stat st {};
     if (::fstat(fileno(file.get()), &st) != 0)
-        return Fail(error, WithErrno("Cannot read the file", errno));
-    if (!S_ISREG(st.st_mode))
-        return Fail(error, "The path is not a file");
+        return Fail(error, "파일을 읽을 수 없습니다: " + SystemErrorText(errno));
 
     FileHeader header{};
     if (std::fread(&header, 1, kHeaderBytes, file.get()) != kHeaderBytes)
-        return Fail(error, "The file is too short to be a MapVertexData file");
+        return Fail(error, "MapVertexData 파일이라기에는 너무 짧습니다");
     const int32_t w = header.vertsPerRow;
     const int32_t d = header.vertsPerCol;
     if (w < 2 || d < 2 || w > kMaxTerrainSide || d > kMaxTerrainSide)
-        return Fail(error, "The grid size " + std::to_string(w) + " x " + std::to_string(d) +
-                               " is outside 2 to " + std::to_string(kMaxTerrainSide) +
-                               " vertices a side");
+        return Fail(error, "격자 크기 " + std::to_string(w) + " × " + std::to_string(d) +
+                               "이(가) 한 변 2에서 " + std::to_string(kMaxTerrainSide) +
+                               " 정점 사이를 벗어납니다");
     for (float s : header.spacing)
         if (!std::isfinite(s) || s <= 0.0f)
-            return Fail(error, "The cell spacing is not a positive number");
+            return Fail(error, "셀 간격이 0보다 큰 수가 아닙니다");
     if (!WorldSizeFits(w, d, header.spacing[0], header.spacing[2]))
-        return Fail(error, "The cell spacing is too large: the terrain would be wider than " +
-                               std::to_string(INT32_MAX) + " units");
+        return Fail(error, "셀 간격이 너무 큽니다: 지형의 폭이 " + std::to_string(INT32_MAX) +
+                               " 단위를 넘습니다");
 
     const size_t count = static_cast<size_t>(w) * static_cast<size_t>(d);
     const uint64_t expected = kHeaderBytes + count * sizeof(KrTerrainVertex);
     if (static_cast<uint64_t>(st.st_size) != expected)
-        return Fail(error, "The file holds " + std::to_string(st.st_size) + " bytes, but a " +
-                               std::to_string(w) + " x " + std::to_string(d) + " grid needs " +
-                               std::to_string(expected));
+        return Fail(error, "파일은 " + std::to_string(st.st_size) + "바이트인데 " +
+                               std::to_string(w) + " × " + std::to_string(d) + " 격자에는 " +
+                               std::to_string(expected) + "바이트가 필요합니다");
 
     std::unique_ptr<KrTerrainVertex[]> array(new (std::nothrow) KrTerrainVertex[count]);
     if (!array)
-        return Fail(error, "There is not enough memory for a grid of this size");
+        return Fail(error, "이 크기의 격자를 담을 메모리가 부족합니다");
     // The size check could race with a writer; the reads themselves decide.
     if (std::fread(array.get(), sizeof(KrTerrainVertex), count, file.get()) != count)
-        return Fail(error, "The file ended early or could not be read");
+        return Fail(error, "파일이 일찍 끝났거나 읽을 수 없습니다");
     if (std::fgetc(file.get()) != EOF)
-        return Fail(error, "The file holds more data than its grid");
+        return Fail(error, "파일에 격자보다 많은 데이터가 있습니다");
     file.reset();
 
     const float* floats = &array[0].x;
     for (size_t i = 0; i < count * 8; ++i)
         if (!std::isfinite(floats[i]))
-            return Fail(error, "Vertex " + std::to_string(i / 8) + " holds a value that is not " +
-                                   "a finite number");
+            return Fail(error,
+                        "정점 " + std::to_string(i / 8) + "에 유한하지 않은 값이 " + "있습니다");
 
     KrTerrainInfo loaded{};
     loaded.InitInfo(w, d, header.spacing[0], header.spacing[1], header.spacing[2]);
@@ -189,11 +125,11 @@ bool KrTerrain::LoadMapVertexData(const char* path, std::string* error) {
     IDirect3DVertexBuffer9* newVertices = nullptr;
     if (FAILED(device->CreateVertexBuffer(vertexBytes, 0, kTerrainFvf, D3DPOOL_DEFAULT,
                                           &newVertices, nullptr)))
-        return Fail(error, "The graphics device could not make a vertex buffer for the grid");
+        return Fail(error, "그래픽 장치가 격자의 정점 버퍼를 만들지 못했습니다");
     void* locked = nullptr;
     if (FAILED(newVertices->Lock(0, vertexBytes, &locked, 0))) {
         newVertices->Release();
-        return Fail(error, "The graphics device could not fill the vertex buffer");
+        return Fail(error, "그래픽 장치가 정점 버퍼를 채우지 못했습니다");
     }
     std::memcpy(locked, array.get(), vertexBytes);
     newVertices->Unlock();
@@ -202,7 +138,7 @@ bool KrTerrain::LoadMapVertexData(const char* path, std::string* error) {
     if (FAILED(device->CreateIndexBuffer(static_cast<UINT>(loaded.numTriangles) * 12, 0,
                                          D3DFMT_INDEX32, D3DPOOL_DEFAULT, &newIndices, nullptr))) {
         newVertices->Release();
-        return Fail(error, "The graphics device could not make an index buffer for the grid");
+        return Fail(error, "그래픽 장치가 격자의 인덱스 버퍼를 만들지 못했습니다");
     }
 
     info = loaded;

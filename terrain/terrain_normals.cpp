@@ -6,6 +6,7 @@
 // normalisation stops as soon as it can no longer change the vector, four faces or vertices
 // go through the SSE unit side by side (its square root and division round exactly as the
 // scalar ones do), and only the range of vertices that changed is copied to the device.
+#include "KrEditHistory.h"
 #include "KrTerrain.h"
 
 #include <algorithm>
@@ -46,6 +47,24 @@ struct Face {
     float x, y, z;
 };
 
+// Positions far beyond any real terrain (heights near the float limit) overflow the edges,
+// the cross product or its length, which would give a face a non-finite normal. Such a
+// face is worked out again in double, where none of these can overflow, and rounded back
+// to a unit normal. Ordinary faces never come here and keep their bits.
+Face WideFaceNormal(const KrTerrainVertex* vertices, const int32_t* tri) {
+    const KrTerrainVertex& v0 = vertices[tri[0]];
+    const KrTerrainVertex& v1 = vertices[tri[1]];
+    const KrTerrainVertex& v2 = vertices[tri[2]];
+    const double e1x = double(v1.x) - v0.x, e1y = double(v1.y) - v0.y, e1z = double(v1.z) - v0.z;
+    const double e2x = double(v2.x) - v0.x, e2y = double(v2.y) - v0.y, e2z = double(v2.z) - v0.z;
+    const double x = e1y * e2z - e1z * e2y, y = e1z * e2x - e1x * e2z, z = e1x * e2y - e1y * e2x;
+    const double len = std::sqrt(x * x + y * y + z * z);
+    if (!(len > 0.0) || !std::isfinite(len))
+        return Face{0.0f, 0.0f, 0.0f}; // a degenerate face, as in the float pass
+    return Face{static_cast<float>(x / len), static_cast<float>(y / len),
+                static_cast<float>(z / len)};
+}
+
 Face FaceNormal(const KrTerrainVertex* vertices, const int32_t* tri) {
     const KrTerrainVertex& v0 = vertices[tri[0]];
     const KrTerrainVertex& v1 = vertices[tri[1]];
@@ -53,6 +72,9 @@ Face FaceNormal(const KrTerrainVertex* vertices, const int32_t* tri) {
     const float e1x = v1.x - v0.x, e1y = v1.y - v0.y, e1z = v1.z - v0.z;
     const float e2x = v2.x - v0.x, e2y = v2.y - v0.y, e2z = v2.z - v0.z;
     Face f{e1y * e2z - e1z * e2y, e1z * e2x - e1x * e2z, e1x * e2y - e1y * e2x};
+    // The same sum NormalizeStep takes the root of.
+    if (!std::isfinite(f.x * f.x + f.y * f.y + f.z * f.z))
+        return WideFaceNormal(vertices, tri);
     NormalizeStep(f.x, f.y, f.z);
     return f;
 }
@@ -84,6 +106,12 @@ void FaceNormals4(const KrTerrainVertex* v, const int32_t* tri, Face out[4]) {
     _mm_store_ps(z, _mm_andnot_ps(zero, _mm_div_ps(fz, len)));
     for (int i = 0; i < 4; ++i)
         out[i] = Face{x[i], y[i], z[i]};
+    // A length that is infinite or NaN marks a face that overflowed.
+    const int finite = _mm_movemask_ps(_mm_cmplt_ps(len, _mm_set1_ps(INFINITY)));
+    if (finite != 0xF)
+        for (int i = 0; i < 4; ++i)
+            if (!(finite & (1 << i)))
+                out[i] = WideFaceNormal(v, tri + 3 * i);
 }
 
 // Normalises lane i uses[i] times, each lane stopping where NormalizeStep would.
@@ -273,8 +301,11 @@ bool KrTerrain::UpdateNormals(const int32_t* triangles) {
             KrTerrainVertex& v = vertices[index];
             v.nx = x[i], v.ny = y[i], v.nz = z[i];
             const NormalWork& w = work[index];
-            if (!SameBits(x[i], w.nx) || !SameBits(y[i], w.ny) || !SameBits(z[i], w.nz))
+            if (!SameBits(x[i], w.nx) || !SameBits(y[i], w.ny) || !SameBits(z[i], w.nz)) {
+                if (history)
+                    history->CaptureNormal(*this, index, w.nx, w.ny, w.nz);
                 MarkVertex(index);
+            }
         }
         filled = 0;
     };

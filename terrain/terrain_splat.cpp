@@ -1,5 +1,6 @@
 // Texture splatting: the loaded textures, the layers with their alpha maps, and painting
 // coverage into an alpha map around the pick point.
+#include "KrEditHistory.h"
 #include "KrTerrain.h"
 #include "d3dx9.h"
 
@@ -29,14 +30,14 @@ constexpr uint32_t Coverage(uint32_t a) {
 bool KrTerrain::AddTexture(const wchar_t* path, std::string* error) {
     if (!device || !path) {
         if (error)
-            *error = device ? "no file given" : "no device to load the texture on";
+            *error = device ? "파일 이름이 없습니다" : "텍스처를 올릴 장치가 없습니다";
         return false;
     }
     auto* entry = new KrTextureEntry();
     if (FAILED(D3DXCreateTextureFromFileW(device, path, &entry->texture)) || !entry->texture) {
         if (error) {
             const char* reason = D3DXGetLastTextureError();
-            *error = reason && *reason ? reason : "the image could not be loaded";
+            *error = reason && *reason ? reason : "이미지를 불러오지 못했습니다";
         }
         DeleteEntry(entry);
         return false;
@@ -55,6 +56,8 @@ bool KrTerrain::RemoveTexture(int32_t index) {
     const bool baseWasValid = IsIndexOf(baseTexture, textures.size());
     DeleteEntry(textures[static_cast<size_t>(index)]);
     textures.erase(textures.begin() + index);
+    if (history)
+        history->TextureRemoved(*this, index);
 
     for (KrSplatLayer& layer : splatLayers) {
         if (layer.textureIndex == index)
@@ -183,6 +186,8 @@ bool KrTerrain::PaintSplat(KrPickRay* pick, int32_t layer) {
     if (!span(cx, &x0, &x1) || !span(cy, &y0, &y1))
         return true; // the brush lies wholly off the map: nothing to write
 
+    if (history)
+        history->CaptureTexels(*this, entry, x0, y0, x1, y1);
     const RECT rect{x0, y0, x1 + 1, y1 + 1};
     D3DLOCKED_RECT locked{};
     if (FAILED(entry->texture->LockRect(0, &locked, &rect, 0)))

@@ -49,9 +49,16 @@ public:
     void Message(QWidget*, const QString& caption, const QString& text) override {
         messages << caption + " | " + text;
     }
+    // Answers from saveAnswers; with none left, "취소".
+    SaveAnswer AskSave(QWidget*, const QString& caption, const QString& text) override {
+        questions << caption + " | " + text;
+        return saveAnswers.isEmpty() ? SaveAnswer::Cancel : saveAnswers.takeFirst();
+    }
 
     QList<QStringList> answers;
     QStringList messages;
+    QList<SaveAnswer> saveAnswers;
+    QStringList questions;
 };
 
 class EditorTest : public ::testing::Test {

@@ -1,6 +1,11 @@
 // The light page: style, colours, position, range, attenuation and reset.
 #include "editor_fixture.h"
 
+#include <QFocusEvent>
+#include <QLineEdit>
+
+#include <tuple>
+
 using namespace res;
 
 class LightPageTest : public PagesTest {
@@ -91,4 +96,43 @@ TEST_F(LightPageTest, TrackbarsAndStylesReachTheDeviceAndResetRestoresThem) {
     EXPECT_TRUE(Item<QAbstractButton>(IDC_LIGHT_OFF)->isChecked());
     Click(IDC_LIGHT_POINT);
     EXPECT_TRUE(LightingOn());
+}
+
+// A value typed into a box and confirmed with Enter moves the trackbar and reaches the
+// device at once; a value outside the trackbar's range, text, or leaving the box without
+// Enter puts back the value in effect.
+TEST_F(LightPageTest, EnterInAValueBoxAppliesAValidValue) {
+    const auto enter = [&](int edit, const QString& text, bool confirm = true) {
+        auto* box = Item<QLineEdit>(edit);
+        box->setFocus();
+        box->setText(text); // as typed: nothing reaches the trackbar before Enter
+        if (confirm) {
+            QTest::keyClick(box, Qt::Key_Return);
+        } else {
+            QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+            QApplication::sendEvent(box, &out);
+        }
+        return box->text();
+    };
+    EXPECT_EQ(enter(IDC_LIGHT_AMBIENT_G_EDIT, " 37 "), "37");
+    EXPECT_EQ(Item<CTrackBar>(IDC_LIGHT_AMBIENT_G)->value(), 37);
+    EXPECT_FLOAT_EQ(DeviceLight().Ambient.g, 0.37f);
+    EXPECT_EQ(enter(IDC_LIGHT_X_EDIT, "-50000"), "-50000");
+    EXPECT_FLOAT_EQ(DeviceLight().Position.x, -50000.0f);
+    EXPECT_EQ(enter(IDC_LIGHT_ATTEN_EDIT, "0"), "0");
+    EXPECT_EQ(DeviceLight().Attenuation0, 0.0f);
+
+    for (auto [edit, text, confirm] : {std::tuple{IDC_LIGHT_AMBIENT_G_EDIT, "101", true},
+                                       std::tuple{IDC_LIGHT_AMBIENT_G_EDIT, "0.5", true},
+                                       std::tuple{IDC_LIGHT_AMBIENT_G_EDIT, "밝게", true},
+                                       std::tuple{IDC_LIGHT_AMBIENT_G_EDIT, "80", false},
+                                       std::tuple{IDC_LIGHT_X_EDIT, "50001", true}}) {
+        SCOPED_TRACE(text);
+        const int trackbar = edit == IDC_LIGHT_X_EDIT ? IDC_LIGHT_X : IDC_LIGHT_AMBIENT_G;
+        const int before = Item<CTrackBar>(trackbar)->value();
+        EXPECT_EQ(enter(edit, QString::fromUtf8(text), confirm), QString::number(before));
+        EXPECT_EQ(Item<CTrackBar>(trackbar)->value(), before);
+    }
+    EXPECT_FLOAT_EQ(DeviceLight().Ambient.g, 0.37f);
+    EXPECT_FLOAT_EQ(DeviceLight().Position.x, -50000.0f);
 }

@@ -5,6 +5,7 @@
 #include "KrBrushShape.h"
 
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTimer>
 
 using namespace res;
@@ -97,8 +98,9 @@ TEST_F(MapPageTest, NewTerrainDialogMakesTheTerrainOrKeepsIt) {
     EXPECT_FALSE(RunNewTerrain("65,65,5", /*ok=*/false));
     expectKept();
     // Width, depth and spacing that make no terrain.
+    // 2 × 1073741823 fits an int but not the float world size the terrain checks.
     for (const char* values :
-         {"1,65,5", "4098,65,5", "65,5000,5", "65,65,0", "4097,4097,2000000"}) {
+         {"1,65,5", "4098,65,5", "65,5000,5", "65,65,0", "4097,4097,2000000", "2,2,1073741823"}) {
         SCOPED_TRACE(values);
         prompts.messages.clear();
         EXPECT_TRUE(RunNewTerrain(values)) << "the dialog stays open";
@@ -115,8 +117,7 @@ TEST_F(MapPageTest, NewTerrainDialogMakesTheTerrainOrKeepsIt) {
     EXPECT_EQ(Terrain()->info.vertsPerRow, 65);
     EXPECT_EQ(Terrain()->info.cellSpacingX, 5.0f);
     EXPECT_EQ(Camera().position.z, 0.0f);
-    // The new terrain starts without a brush and has no textures to list.
-    EXPECT_EQ(Terrain()->brushMode, 0);
+    // The new terrain has no textures to list.
     EXPECT_EQ(DlgItem<CListView>(tabs->texturePage, IDC_TEX_BASE_LIST)->count(), 0);
 
     EXPECT_FALSE(RunNewTerrain("33,65,4"));
@@ -166,4 +167,44 @@ TEST_F(MapPageTest, SetHeightTargetsThePointWhereEachStrokeBegins) {
         Release(Qt::LeftButton, At(0.5, 0.8));
         EXPECT_EQ(t->setHeightTarget, height);
     }
+}
+
+// What the page shows is what the terrain does, at start-up, after a new terrain and after
+// a load.
+TEST_F(MapPageTest, TheTerrainTakesTheModesThePageShows) {
+    for (int id : {IDC_MAP_FLAT, IDC_MAP_RAISE, IDC_MAP_LOWER})
+        EXPECT_FALSE(Item<QAbstractButton>(id)->isChecked()) << id;
+    EXPECT_EQ(Terrain()->brushMode, 0);
+    EXPECT_TRUE(Item<QAbstractButton>(IDC_MAP_SOLID)->isChecked());
+
+    Click(IDC_MAP_RAISE);
+    Click(IDC_MAP_WIRE);
+    SetTrackbar(IDC_MAP_STRENGTH_SLIDER, 30);
+    EXPECT_FALSE(RunNewTerrain("129,129,10"));
+    QTest::qWait(50);
+    EXPECT_EQ(Terrain()->brushMode, 1);
+    EXPECT_EQ(Terrain()->fillMode, D3DFILL_WIREFRAME);
+    EXPECT_FLOAT_EQ(Terrain()->strength, 0.3f);
+    // And a drag then raises, as "올림" says.
+    Move(At(0.45, 0.8));
+    QTest::qWait(50);
+    ASSERT_TRUE(Terrain()->pickHit);
+    const D3DXVECTOR3 hit = view->pickRay->hitPoint;
+    Press(Qt::LeftButton, At(0.45, 0.8));
+    Release(Qt::LeftButton, At(0.45, 0.8));
+    EXPECT_GT(Terrain()->GetHeight(hit.x, hit.z), 0.0f);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.mvd"));
+    prompts.answers = {{path}};
+    ASSERT_TRUE(frame->OnCmdMsg(ID_SAVE_MAP));
+    Click(IDC_MAP_LOWER);
+    Click(IDC_MAP_POINT);
+    Terrain()->brushMode = 0; // as a terrain that did not follow the page would be
+    Terrain()->fillMode = D3DFILL_SOLID;
+    prompts.answers = {{path}};
+    ASSERT_TRUE(frame->OnCmdMsg(ID_LOAD_MAP));
+    EXPECT_EQ(Terrain()->brushMode, 2);
+    EXPECT_EQ(Terrain()->fillMode, D3DFILL_POINT);
+    EXPECT_TRUE(prompts.messages.isEmpty());
 }

@@ -1,6 +1,10 @@
 // The texture page: base textures and splatting layers.
 #include "editor_fixture.h"
 
+#include <QStatusBar>
+
+#include <algorithm>
+
 using namespace res;
 
 namespace {
@@ -43,6 +47,7 @@ TEST_F(TexturePageTest, LoadChooseBaseAndDeleteAtSelectIndex) {
     EXPECT_EQ(Rows(IDC_TEX_CANDIDATES), "grass.jpg,palette.png");
     ASSERT_EQ(prompts.messages.size(), 1);
     EXPECT_TRUE(prompts.messages[0].contains(QStringLiteral("garbage.png")));
+    EXPECT_TRUE(prompts.messages[0].contains(QStringLiteral("불러오지 못했습니다")));
 
     ClickRow(IDC_TEX_BASE_LIST, 1, QTest::MouseDClick);
     EXPECT_EQ(Terrain()->baseTexture, 1);
@@ -86,31 +91,66 @@ TEST_F(TexturePageTest, RegisterTwiceScaleAndRemoveLayers) {
     EXPECT_EQ(Terrain()->selectedLayer, 0);
     EXPECT_EQ(Item<CTrackBar>(IDC_TEX_LAYER_SCALE)->value(), 1);
 
-    // Removing the selected layer leaves no current one for the trackbar to change.
+    // Removing the highlighted layer highlights, and paints, its neighbour, and the scale
+    // trackbar shows the neighbour's scale rather than writing its own over it.
     ClickRow(IDC_TEX_LAYERS, 0);
     Click(IDC_TEX_UNREGISTER);
     ASSERT_EQ(Terrain()->splatLayers.size(), 1u);
-    EXPECT_EQ(Terrain()->splatLayers[0].mappingScale, 250.0f);
     EXPECT_EQ(Rows(IDC_TEX_LAYERS), "grass.jpg");
-    EXPECT_EQ(Terrain()->selectedLayer, -1);
-    SetTrackbar(IDC_TEX_LAYER_SCALE, 300);
+    EXPECT_EQ(Item<CListView>(IDC_TEX_LAYERS)->FirstSelected(), 0);
+    EXPECT_EQ(Terrain()->selectedLayer, 0);
+    Repaint(Item<CTrackBar>(IDC_TEX_LAYER_SCALE));
     EXPECT_EQ(Terrain()->splatLayers[0].mappingScale, 250.0f);
+    SetTrackbar(IDC_TEX_LAYER_SCALE, 300);
+    EXPECT_EQ(Terrain()->splatLayers[0].mappingScale, 300.0f);
+
+    // The last one gone, nothing is highlighted, the trackbar changes nothing, and a stroke
+    // says why it paints nothing.
+    Click(IDC_TEX_UNREGISTER);
+    EXPECT_TRUE(Terrain()->splatLayers.empty());
+    EXPECT_EQ(Item<CListView>(IDC_TEX_LAYERS)->FirstSelected(), -1);
+    EXPECT_EQ(Terrain()->selectedLayer, -1);
+    SetTrackbar(IDC_TEX_LAYER_SCALE, 40);
+    Move(At(0.5, 0.8));
+    Press(Qt::LeftButton, At(0.5, 0.8));
+    Release(Qt::LeftButton, At(0.5, 0.8));
+    EXPECT_TRUE(frame->statusBar()->currentMessage().contains(QStringLiteral("선택된 텍스쳐")));
 }
 
-TEST_F(TexturePageTest, ArrowsSwapLayersAndTheirRows) {
+namespace {
+// Whether a stroke's paint reached this alpha map.
+bool Painted(const KrTextureEntry* map) {
+    const auto* texture = static_cast<const MemoryTexture*>(map->texture);
+    const std::vector<uint8_t>& bits = texture->levels[0].bits;
+    return std::any_of(bits.begin(), bits.end(), [](uint8_t b) { return b != 0; });
+}
+} // namespace
+
+TEST_F(TexturePageTest, ArrowsSwapLayersAndTheirRowsAndTheHighlightedLayerIsPainted) {
     prompts.answers = {{kGrass, kPalette}};
     Click(IDC_TEX_ADD);
     for (int row : {0, 1}) {
         ClickRow(IDC_TEX_CANDIDATES, row);
         Click(IDC_TEX_REGISTER);
     }
+    EXPECT_EQ(Item<CListView>(IDC_TEX_LAYERS)->FirstSelected(), 1); // the one just made
+    EXPECT_EQ(Terrain()->selectedLayer, 1);
     KrTextureEntry* firstMap = Terrain()->alphaMaps[0];
     ClickRow(IDC_TEX_LAYERS, 0);
+    EXPECT_EQ(Terrain()->selectedLayer, 0);
     Click(IDC_TEX_DOWN);
     EXPECT_EQ(LayerTextures(), std::vector<int32_t>({1, 0}));
     EXPECT_EQ(Terrain()->alphaMaps[1], firstMap);
     EXPECT_EQ(Rows(IDC_TEX_LAYERS), "palette.png,grass.jpg");
     EXPECT_EQ(Item<CListView>(IDC_TEX_LAYERS)->FirstSelected(), 1);
+    EXPECT_EQ(Terrain()->selectedLayer, 1);
+    // A stroke paints the highlighted grass layer, and only it.
+    Move(At(0.5, 0.75));
+    QTest::qWait(50);
+    Press(Qt::LeftButton, At(0.5, 0.75));
+    Release(Qt::LeftButton, At(0.5, 0.75));
+    EXPECT_TRUE(Painted(firstMap));
+    EXPECT_FALSE(Painted(Terrain()->alphaMaps[0]));
     Click(IDC_TEX_DOWN); // already last
     EXPECT_EQ(LayerTextures(), std::vector<int32_t>({1, 0}));
     Click(IDC_TEX_UP);

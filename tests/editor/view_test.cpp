@@ -53,6 +53,19 @@ TEST_F(EditorTest, MouseLookTurnsTheCameraAndKeepsTheCursorCentred) {
     EXPECT_EQ(QCursor::pos(), centre + QPoint(80, 0));
 }
 
+// The first move after the button goes down turns the camera by that move only, not by
+// the cursor's distance from the view's centre (about 1 rad from a corner).
+TEST_F(EditorTest, MouseLookStartsWhereTheButtonWentDown) {
+    const QPoint corner = view->mapToGlobal(At(0.03, 0.03));
+    Press(Qt::RightButton, At(0.03, 0.03));
+    QCursor::setPos(corner + QPoint(5, 0));
+    QTest::qWait(300);
+    const D3DXVECTOR3 look = Camera().look;
+    EXPECT_NEAR(std::atan2(look.x, look.z), 0.01f, 1e-3);
+    EXPECT_NEAR(look.y, 0.0f, 1e-3);
+    Release(Qt::RightButton, At(0.5, 0.5));
+}
+
 TEST_F(EditorTest, RaiseStrokeChangesHeightsUnderTheCursorButNotOnTheLightTab) {
     KrTerrain* t = Terrain();
     t->brushMode = 1; // raise
@@ -97,7 +110,7 @@ TEST_F(EditorTest, SaveAndLoadThroughTheDialogsAndFailuresKeepTheTerrain) {
     EXPECT_TRUE(frame->OnCmdMsg(ID_SAVE_MAP));
 
     // Another terrain; the load brings the saved one back into the same object, and the
-    // cancelled dialogs after it change nothing.
+    // cancelled dialog and the save to the open file after it change nothing.
     ASSERT_TRUE(view->NewTerrain(33, 65, 4));
     KrTerrain* t = Terrain();
     prompts.answers = {{path}};
@@ -115,10 +128,17 @@ TEST_F(EditorTest, SaveAndLoadThroughTheDialogsAndFailuresKeepTheTerrain) {
     ASSERT_TRUE(QFile::copy(path, broken) && QFile::resize(broken, 48));
     prompts.answers = {{broken}, {dir.filePath(QStringLiteral("no/such/dir/x.mvd"))}};
     EXPECT_TRUE(frame->OnCmdMsg(ID_LOAD_MAP));
-    EXPECT_TRUE(frame->OnCmdMsg(ID_SAVE_MAP));
+    EXPECT_TRUE(frame->OnCmdMsg(ID_FILE_SAVE_AS));
+    // Each says why, in Korean; the save's message keeps its first line and has the
+    // system's reason under it.
     ASSERT_EQ(prompts.messages.size(), 2);
+    EXPECT_TRUE(prompts.messages[0].startsWith(QStringLiteral("파일을 불러올 수 없습니다 | ")));
     EXPECT_TRUE(prompts.messages[0].contains(QStringLiteral("short.mvd")));
-    EXPECT_TRUE(prompts.messages[1].startsWith(QStringLiteral("Do not Create File")));
+    EXPECT_TRUE(prompts.messages[0].contains(QStringLiteral("파일은 48바이트인데")));
+    const QStringList lines = prompts.messages[1].split(u'\n');
+    EXPECT_EQ(lines[0], QStringLiteral("Do not Create File | Do not Create File"));
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("그런 파일이나 폴더가 없습니다")))
+        << lines[1].toStdString();
     EXPECT_TRUE(prompts.messages[1].contains(QStringLiteral("x.mvd")));
     EXPECT_EQ(Terrain(), t);
     EXPECT_EQ(Heights(t), before);

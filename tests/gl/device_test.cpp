@@ -127,6 +127,13 @@ TEST_F(GlDeviceTest, UnlockUploadsTheLockedRangeAndTheDeviceHoldsWhatIsBound) {
     EXPECT_EQ(device->Stats().bufferBytesUploaded - before, half);
     EXPECT_EQ(vb->Lock(half, 2 * half, &data, 0), D3DERR_INVALIDCALL);
     EXPECT_EQ(drawn(vb), std::pair(kRed, kGreen));
+    // A lock hands out what the buffer holds, and a buffer cannot be drawn while locked.
+    ASSERT_EQ(vb->Lock(0, 0, &data, D3DLOCK_READONLY), D3D_OK);
+    const auto* held = static_cast<const ColourVertex*>(data);
+    EXPECT_TRUE(held[5].colour == kRed && held[6].colour == kGreen && held[10].x == 0.9f);
+    EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 4), D3DERR_INVALIDCALL);
+    ASSERT_EQ(vb->Unlock(), D3D_OK);
+    EXPECT_EQ(device->Stats().bufferBytesUploaded - before, half);
 
     // The device holds what is bound: the owner's release does not free it under the draw.
     IDirect3DVertexBuffer9* temporary = VertexBuffer(v);
@@ -135,6 +142,73 @@ TEST_F(GlDeviceTest, UnlockUploadsTheLockedRangeAndTheDeviceHoldsWhatIsBound) {
     EXPECT_EQ(temporary->Release(), 1u);
     EXPECT_EQ(drawn(temporary), std::pair(kRed, kRed));
     device->SetStreamSource(0, nullptr, 0, 0); // the last reference goes here
+}
+
+TEST_F(GlDeviceTest, IndexedDrawsSendOnlyTheIndicesTheyRead) {
+    // Left quad red, right quad green; 12 more indices that no draw reads.
+    std::vector<ColourVertex> v;
+    AppendQuad(&v, -0.9f, -0.5f, -0.1f, 0.5f, kRed);
+    AppendQuad(&v, 0.1f, -0.5f, 0.9f, 0.5f, kGreen);
+    device->SetStreamSource(0, VertexBuffer(v), 0, sizeof(ColourVertex));
+    device->SetFVF(kColourFvf);
+    std::vector<uint16_t> indices(24, 0);
+    for (uint16_t i = 0; i < 12; ++i)
+        indices[i] = i;
+    IDirect3DIndexBuffer9* ib = nullptr;
+    ASSERT_EQ(device->CreateIndexBuffer(48, 0, D3DFMT_INDEX16, D3DPOOL_DEFAULT, &ib, nullptr),
+              D3D_OK);
+    device->SetIndices(Fill(ib, indices));
+    uint64_t before = device->Stats().indexBytesUploaded;
+    const auto sent = [&] {
+        const uint64_t now = device->Stats().indexBytesUploaded, bytes = now - before;
+        before = now;
+        return bytes;
+    };
+    auto draw = [&](UINT start, UINT triangles) {
+        Frame();
+        EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 12, start, triangles),
+                  D3D_OK);
+        Pixels();
+        return std::pair{AtNdc(-0.5f, 0), AtNdc(0.5f, 0)};
+    };
+    EXPECT_EQ(sent(), 0u); // nothing until a draw reads it
+    EXPECT_EQ(draw(6, 2), std::pair(kBlue, kGreen));
+    EXPECT_EQ(sent(), 12u);
+    EXPECT_EQ(draw(0, 4), std::pair(kRed, kGreen));
+    EXPECT_EQ(sent(), 12u); // the left half only: the right one is there
+    draw(0, 4);
+    EXPECT_EQ(sent(), 0u);
+
+    // Rewriting the left quad's indices as the right quad's sends them again when drawn.
+    void* data = nullptr;
+    ASSERT_EQ(ib->Lock(0, 12, &data, 0), D3D_OK);
+    for (uint16_t i = 0; i < 6; ++i)
+        static_cast<uint16_t*>(data)[i] = uint16_t(i + 6);
+    ASSERT_EQ(ib->Unlock(), D3D_OK);
+    EXPECT_EQ(draw(6, 2), std::pair(kBlue, kGreen));
+    EXPECT_EQ(sent(), 0u);
+    EXPECT_EQ(draw(0, 2), std::pair(kBlue, kGreen));
+    EXPECT_EQ(sent(), 12u);
+
+    // The terrain relists its whole buffer every frame; a frame sends only the visible part,
+    // once for all its passes.
+    KrTerrain terrain;
+    terrain.device = device;
+    ASSERT_TRUE(terrain.Create(129, 129, 10));
+    terrain.lodThreshold = 5; // the map page's default
+    const D3DXMATRIX view(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -80, 0, 1);
+    D3DXMATRIX cull;
+    D3DXMatrixPerspectiveFovLH(&cull, 1.5f, 1.0f, 10, 100000);
+    device->SetTransform(D3DTS_VIEW, &view);
+    for (int frame = 0; frame < 3; ++frame) {
+        sent();
+        ASSERT_TRUE(terrain.UpdateTerrain(view, cull));
+        Frame();
+        terrain.Render();
+        const uint64_t drawn = uint64_t(terrain.visibleTriangleCount) * 12;
+        EXPECT_TRUE(drawn > 0 && drawn < uint64_t(terrain.info.numTriangles) * 12 / 4);
+        EXPECT_EQ(sent(), drawn) << "frame " << frame;
+    }
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -160,6 +161,40 @@ TEST_F(TextureLoad, BrokenMissingAndAbsurdFilesAndDeviceFailuresFailCleanly) {
     table[19] = table[20] = char(0xFF); // the 15- and 16-bit counts
     write("overfull-huffman.jpg", jpeg);
 
+    // Each refused with its reason: what is not a file, images that end before their
+    // picture is complete although every marker or chunk is in place, and valid images
+    // too large to load.
+    const std::string truncated = "이미지 데이터가 중간에 끝납니다 (잘린 파일)";
+    std::vector<std::pair<fs::path, std::string>> reasons = {
+        {kImages, "폴더입니다"},
+        {temp / "pipe.png", "일반 파일이 아닙니다"},
+        {kImages / "header-only-progressive.jpg", truncated},
+    };
+    ASSERT_EQ(::mkfifo(reasons[1].first.c_str(), 0600), 0);
+    const std::vector<char> rock = ReadBytes(kImages / "rock-progressive.jpg");
+    const auto lastScan = std::find_end(rock.begin(), rock.end(), dht, dht + 2);
+    std::vector<char> early(rock.begin(), lastScan); // the last refinement scan left out
+    early.insert(early.end(), {char(0xFF), char(0xD9)});
+    write("no-last-scan.jpg", early);
+    reasons.push_back({bad.back(), truncated});
+    std::vector<char> noData = ReadBytes(kImages / "palette.png");
+    const char idat[] = {'I', 'D', 'A', 'T'};
+    const auto chunk = std::search(noData.begin(), noData.end(), idat, idat + 4) - 4;
+    const auto iend = std::search(noData.begin(), noData.end(), "IEND", "IEND" + 4) - 4;
+    noData.erase(chunk, iend); // header and palette, then the end chunk
+    write("no-data.png", noData);
+    reasons.push_back({bad.back(), truncated});
+    reasons.push_back({temp / "huge-100000.png", "100000 × 100000 (한 변 16384, 모두 67108864"});
+    std::vector<char> wide = ReadBytes(kImages / "palette.png");
+    for (int i = 0; i < 4; ++i)
+        wide[16 + i] = wide[20 + i] = static_cast<char>(10000u >> (24 - 8 * i));
+    write("wide.png", wide); // each side fits, the texel count does not
+    reasons.push_back({bad.back(), "이미지가 너무 큽니다: 10000 × 10000"});
+    for (const auto& [path, reason] : reasons) {
+        if (std::find(bad.begin(), bad.end(), path) == bad.end())
+            bad.push_back(path);
+    }
+
     for (const fs::path& path : bad) {
         SCOPED_TRACE(path.string());
         EXPECT_TRUE(FAILED(Load(path)));
@@ -167,6 +202,11 @@ TEST_F(TextureLoad, BrokenMissingAndAbsurdFilesAndDeviceFailuresFailCleanly) {
         const std::string error = D3DXGetLastTextureError();
         EXPECT_NE(error.find(path.filename().string()), std::string::npos) << error;
         EXPECT_TRUE(device.Calls(DeviceOp::CreateTexture).empty());
+        for (const auto& [refused, reason] : reasons) {
+            if (refused == path) {
+                EXPECT_NE(error.find(reason), std::string::npos) << error;
+            }
+        }
     }
     EXPECT_EQ(D3DXCreateTextureFromFileW(nullptr, L"x.png", nullptr), D3DERR_INVALIDCALL);
 
@@ -208,7 +248,7 @@ TEST_F(TextureLoad, RunLengthBitmapsExpandAndACutOneFails) {
         for (UINT x = 0; x < 5; ++x)
             EXPECT_EQ(Texel(0, x, y), expected[y][x]) << x << "," << y;
     EXPECT_TRUE(FAILED(Load(temp / "rle4-cut.bmp")));
-    EXPECT_NE(std::string(D3DXGetLastTextureError()).find("truncated"), std::string::npos);
+    EXPECT_NE(std::string(D3DXGetLastTextureError()).find("잘린 파일"), std::string::npos);
 }
 
 } // namespace

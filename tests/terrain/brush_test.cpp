@@ -1,5 +1,7 @@
 #include "terrain_fixture.h"
 
+#include <cfloat>
+
 namespace {
 
 bool In(int v, int lo, int hi) {
@@ -50,6 +52,19 @@ TEST_F(Brush, RaiseLowerFlatAndNone) {
     EXPECT_EQ(m.terrain.vertices[61 * 129 + 61].y, 3);
     m.terrain.vertices[61 * 129 + 61].y = 0;
     ExpectSquares(62, 67, 62, 66, 0, 0);
+}
+
+// However strong the step, heights stop at the largest float on either side.
+TEST_F(Brush, NoStepDrivesAHeightToInfinity) {
+    m.terrain.strength = 1e37f;
+    for (int i = 0; i < 4; ++i)
+        Step(1, 0, 0);
+    EXPECT_EQ(m.terrain.vertices[64 * 129 + 64].y, FLT_MAX);
+    EXPECT_FLOAT_EQ(m.terrain.vertices[67 * 129 + 67].y, 2e38f); // the big square only
+    for (int i = 0; i < 12; ++i)
+        Step(2, 0, 0);
+    EXPECT_EQ(m.terrain.vertices[64 * 129 + 64].y, -FLT_MAX);
+    EXPECT_EQ(m.terrain.vertices[67 * 129 + 67].y, -FLT_MAX);
 }
 
 TEST_F(Brush, RadiiCornersAndMisses) {

@@ -1,12 +1,15 @@
-#include "terrain_file_io.h"
+#include "safe_file.h"
 #include "terrain_fixture.h"
 
 #include <cerrno>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <string>
+#include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace {
 
@@ -124,10 +127,19 @@ TEST_F(MvdFile, BadFilesAndDeviceFailuresLeaveTheTerrainUntouched) {
         EXPECT_FALSE(m.terrain.LoadMapVertexData(Path("bad.mvd").c_str(), &error));
         untouched(std::to_string(b.size()) + " bytes");
     }
-    for (const std::string& path : {Path("missing.mvd"), dir.string(), std::string()}) {
+    // A named pipe is refused at once instead of waiting for a writer (the alarm ends a
+    // test that would hang).
+    ASSERT_EQ(::mkfifo(Path("pipe.mvd").c_str(), 0600), 0);
+    ::alarm(20);
+    for (auto [path, reason] : {std::pair{Path("pipe.mvd"), "일반 파일이 아닙니다"},
+                                std::pair{dir.string(), "폴더입니다"},
+                                std::pair{Path("missing.mvd"), "그런 파일이나 폴더가 없습니다"},
+                                std::pair{std::string(), "파일 이름이 없습니다"}}) {
         EXPECT_FALSE(m.terrain.LoadMapVertexData(path.c_str(), &error));
+        EXPECT_EQ(error, reason);
         untouched(path);
     }
+    ::alarm(0);
     EXPECT_TRUE(m.device->log.empty()); // refused before any device call
 
     Write(Path("good.mvd"), good);
@@ -143,38 +155,68 @@ TEST_F(MvdFile, BadFilesAndDeviceFailuresLeaveTheTerrainUntouched) {
     EXPECT_TRUE(m.terrain.LoadMapVertexData(Path("good.mvd").c_str()));
 }
 
-// Puts half of the call's bytes on disk once the allowed writes are used up, as a full disk.
+// Fails with a full disk once the allowed writes are used up.
 int gWritesLeft = 0;
-size_t FailingWriter(const void* data, size_t size, size_t count, FILE* file) {
+ssize_t FailingWriter(int fd, const void* data, size_t bytes) {
     if (gWritesLeft-- > 0)
-        return std::fwrite(data, size, count, file);
+        return ::write(fd, data, bytes);
     errno = ENOSPC;
-    return std::fwrite(data, size, count / 2, file);
+    return -1;
 }
 
-TEST_F(MvdFile, AFailedSaveLeavesTheExistingFileAsItWas) {
+TEST_F(MvdFile, AFailedSaveLeavesTheExistingFileAsItWasAndSaysWhy) {
     ASSERT_TRUE(m.terrain.Create(33, 33, 10));
     const std::string path = Path("keep.mvd");
     const Bytes old = Make(3, 3);
     Write(path, old);
-    for (int allowed : {0, 3}) { // the header, the vertex array
+    for (int allowed : {0, 1}) { // the header, the vertex array
         gWritesLeft = allowed;
-        SetMapVertexDataWriter(FailingWriter);
+        SetFileWriteFunction(FailingWriter);
         EXPECT_FALSE(m.terrain.SaveMapVertexData(path.c_str(), &error));
-        SetMapVertexDataWriter(nullptr);
-        EXPECT_NE(error.find("No space left"), std::string::npos) << error;
+        SetFileWriteFunction(nullptr);
+        EXPECT_NE(error.find("장치에 남은 공간이 없습니다"), std::string::npos) << error;
         EXPECT_EQ(Read(path), old);
         EXPECT_EQ(Entries(), 1u);
     }
     fs::create_directory(dir / "taken.mvd");
-    for (const std::string& target : {Path("taken.mvd"), Path("no/such/folder.mvd")}) {
+    for (auto [target, reason] :
+         {std::pair{Path("taken.mvd"), "같은 이름의 폴더가 있습니다"},
+          std::pair{Path("no/such/folder.mvd"), "그런 파일이나 폴더가 없습니다"}}) {
         EXPECT_FALSE(m.terrain.SaveMapVertexData(target.c_str(), &error));
-        EXPECT_EQ(error, "Do not Create File");
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
     }
     EXPECT_TRUE(fs::is_directory(dir / "taken.mvd"));
     EXPECT_EQ(Entries(), 2u);
     EXPECT_FALSE(MemoryTerrain().terrain.SaveMapVertexData(path.c_str(), &error)); // no grid
     EXPECT_EQ(Read(path), old);
+}
+
+// Finite heights far beyond any real terrain make cross products and lengths overflow a
+// float; the normals must stay finite, so what is saved loads again.
+TEST_F(MvdFile, HugeHeightsGiveFiniteNormalsAndTheSavedFileLoadsAgain) {
+    Bytes b = Make(9, 9);
+    for (int i = 0; i < 81; ++i) {
+        const float y = (i * 7) % 3 == 0 ? 3e38f : (i % 2 ? -3e38f : 1e20f);
+        b = With(std::move(b), 20 + 32 * i + 4, y);
+    }
+    Write(Path("huge.mvd"), b);
+    ASSERT_TRUE(m.terrain.LoadMapVertexData(Path("huge.mvd").c_str(), &error)) << error;
+    // Lists of 128, 127 and 126 faces: four at a time, with none, three and two left over.
+    const std::vector<Triangle> list = FullGrid(9, 9);
+    for (int frame = 0; frame < 3; ++frame) {
+        m.terrain.visibleTriangleCount = int32_t(list.size()) - frame;
+        ASSERT_TRUE(m.terrain.UpdateNormals(list[frame].data()));
+    }
+    for (int i = 0; i < 81; ++i) {
+        const KrTerrainVertex& v = m.terrain.vertices[i];
+        ASSERT_TRUE(std::isfinite(v.nx) && std::isfinite(v.ny) && std::isfinite(v.nz)) << i;
+        // Every vertex has a face, and so a unit normal.
+        EXPECT_NEAR(std::sqrt(v.nx * v.nx + v.ny * v.ny + v.nz * v.nz), 1.0f, 1e-5f) << i;
+    }
+    ASSERT_TRUE(m.terrain.SaveMapVertexData(Path("again.mvd").c_str(), &error)) << error;
+    MemoryTerrain other(5, 5);
+    ASSERT_TRUE(other.terrain.LoadMapVertexData(Path("again.mvd").c_str(), &error)) << error;
+    EXPECT_EQ(std::memcmp(other.terrain.vertices, m.terrain.vertices, 81 * 32), 0);
 }
 
 } // namespace

@@ -1,0 +1,252 @@
+// The edit history's cost: tool steps and editing frames with the history recording beside
+// the same without it, the bytes a stroke's step holds beside what the stroke changed, and
+// undoing a large stroke on the largest grid.
+#include "KrEditHistory.h"
+#include "KrRenderer.h"
+#include "KrTerrain.h"
+#include "memory_device.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+FixedSizeWindow window(1280, 768);
+
+// The machine is shared: the fastest of several repetitions is the steadiest figure.
+double Fastest(const std::vector<double>& v) {
+    return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end());
+}
+
+KrRenderer* Renderer() {
+    KrRenderer* r = KrRenderer::GetInstance();
+    if (!r->device)
+        r->Create(&window);
+    return r;
+}
+
+// A terrain in a slot with a history attached (or none), seen from the camera's start pose,
+// the pick ray through a point below the window's centre.
+struct Rig {
+    Rig(int side, int spacing, bool recording) {
+        KrRenderer* r = Renderer();
+        terrain = new KrTerrain();
+        terrain->device = r->device;
+        terrain->Create(side, side, spacing);
+        terrain->pickRay = &pick;
+        terrain->lodThreshold = 5;
+        r->camera.Reset();
+        r->UpdateView();
+        pick.ComputePickRay(r->device, &window, 640, 600);
+        if (recording)
+            history.Attach(&terrain);
+        for (int i = 0; i < 60; ++i)
+            terrain->Update(); // settle the normals
+    }
+    ~Rig() {
+        history.Detach();
+        terrain->device = nullptr;
+        delete terrain;
+    }
+    KrTerrain* terrain;
+    KrPickRay pick;
+    KrEditHistory history;
+};
+
+// One brush step at a point that moves along the ground as a drag does, so each step meets
+// rows the stroke has not touched yet.
+void BM_BrushStepRecorded(benchmark::State& state) {
+    const bool recording = state.range(2) != 0;
+    Rig rig(1025, 10, recording);
+    KrTerrain& t = *rig.terrain;
+    t.bigRadius = int(state.range(0));
+    t.smallRadius = int(state.range(1));
+    t.strength = 0.01f;
+    t.brushMode = 1;
+    t.pickHit = true;
+    if (recording)
+        rig.history.BeginStroke("높이 브러시");
+    int64_t step = 0;
+    for (auto _ : state) {
+        // Across the grid and back, a cell every other step.
+        const float x = float(step++ % 1600) * 5.0f - 4000.0f;
+        rig.pick.hitPoint = D3DXVECTOR3(x, 0, float(step / 1600 % 8) * 600.0f - 2400.0f);
+        t.ApplyHeightBrush();
+    }
+    if (recording)
+        rig.history.EndStroke();
+}
+
+// One paint step, moving likewise.
+void BM_PaintStepRecorded(benchmark::State& state) {
+    const bool recording = state.range(2) != 0;
+    Rig rig(129, 10, recording);
+    KrTerrain& t = *rig.terrain;
+    IDirect3DTexture9* texture = nullptr;
+    t.device->CreateTexture(64, 64, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr);
+    t.textures.push_back(new KrTextureEntry(texture));
+    t.AddSplatLayer(0);
+    t.selectedLayer = 0;
+    t.bigRadius = int(state.range(0));
+    t.splatInnerRadius = float(state.range(1)) * 0.5f;
+    t.pickHit = true;
+    if (recording)
+        rig.history.BeginStroke("텍스쳐 칠하기");
+    int64_t step = 0;
+    for (auto _ : state) {
+        const float x = float(step++ % 256) * 5.0f - 640.0f;
+        rig.pick.hitPoint = D3DXVECTOR3(x, 0, float(step / 256 % 8) * 150.0f - 600.0f);
+        t.paintMode = int32_t(step / 2048 % 2); // draw, then erase what was drawn
+        t.PaintSplat(&rig.pick, 0);
+    }
+    if (recording)
+        rig.history.EndStroke();
+}
+
+// Whole editing frames (pick, brush, normals, upload) while the pointer sweeps the view.
+void BM_EditingFrameRecorded(benchmark::State& state) {
+    const bool recording = state.range(1) != 0;
+    Rig rig(int(state.range(0)), 10, recording);
+    KrTerrain& t = *rig.terrain;
+    KrRenderer* r = Renderer();
+    t.bigRadius = 25;
+    t.smallRadius = 20;
+    t.strength = 0.01f;
+    t.brushMode = 1;
+    t.editing = true;
+    if (recording)
+        rig.history.BeginStroke("높이 브러시");
+    int64_t frame = 0;
+    for (auto _ : state) {
+        const int x = 340 + int(frame++ % 600);
+        rig.pick.ComputePickRay(r->device, &window, x, 600);
+        t.Update();
+    }
+    t.editing = false;
+    if (recording)
+        rig.history.EndStroke();
+}
+
+// A drag of 60 frames across the view: the bytes its step holds, and the bytes the stroke
+// changed (32 for each vertex record and 4 for each texel that differs afterwards).
+void BM_StrokeStepBytes(benchmark::State& state) {
+    const int tool = int(state.range(0));
+    Rig rig(129, 10, true);
+    KrTerrain& t = *rig.terrain;
+    KrRenderer* r = Renderer();
+    if (tool == 1) {
+        IDirect3DTexture9* texture = nullptr;
+        t.device->CreateTexture(64, 64, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr);
+        t.textures.push_back(new KrTextureEntry(texture));
+        rig.history.AddSplatLayer(0, "레이어 추가");
+        t.selectedLayer = 0;
+    }
+    t.activeTool = tool;
+    t.brushMode = 1;
+    t.bigRadius = int(state.range(1));
+    t.smallRadius = int(state.range(2));
+    t.splatInnerRadius = 0.5f * float(t.smallRadius);
+    double held = 0, changed = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::vector<KrTerrainVertex> before(t.vertices, t.vertices + t.info.numVertices);
+        std::vector<uint32_t> texels;
+        auto* map = tool == 1 ? static_cast<MemoryTexture*>(t.alphaMaps[0]->texture) : nullptr;
+        if (map)
+            texels.assign(reinterpret_cast<const uint32_t*>(map->levels[0].bits.data()),
+                          reinterpret_cast<const uint32_t*>(map->levels[0].bits.data()) +
+                              ALPHA_MAP_SIZE * ALPHA_MAP_SIZE);
+        state.ResumeTiming();
+        rig.history.BeginStroke("stroke");
+        t.editing = true;
+        for (int f = 0; f < 60; ++f) {
+            rig.pick.ComputePickRay(r->device, &window, 400 + 8 * f, 560);
+            t.Update();
+        }
+        t.editing = false;
+        t.Update();
+        rig.history.EndStroke();
+        state.PauseTiming();
+        held = double(rig.history.StepBytes(rig.history.Position() - 1));
+        changed = 0;
+        for (int32_t i = 0; i < t.info.numVertices; ++i)
+            changed += std::memcmp(&before[size_t(i)], &t.vertices[i], 32) != 0 ? 32 : 0;
+        for (size_t i = 0; map && i < texels.size(); ++i)
+            changed += std::memcmp(&texels[i], map->levels[0].bits.data() + 4 * i, 4) != 0 ? 4 : 0;
+        rig.history.Undo();
+        state.ResumeTiming();
+    }
+    state.counters["step_B"] = held;
+    state.counters["changed_B"] = changed;
+    state.counters["ratio"] = changed > 0 ? held / changed : 0;
+}
+
+// Undo of a stroke with radii 500 and 250 on a 4097 × 4097 grid, after the frames that
+// follow it have settled; redo (not timed) between undos.
+void BM_UndoLargeStroke(benchmark::State& state) {
+    Rig rig(4097, int(state.range(0)), true);
+    KrTerrain& t = *rig.terrain;
+    t.bigRadius = 500;
+    t.smallRadius = 250;
+    t.brushMode = 1;
+    rig.history.BeginStroke("높이 브러시");
+    t.editing = true;
+    for (int f = 0; f < 4; ++f)
+        t.Update();
+    t.editing = false;
+    rig.history.EndStroke();
+    for (int f = 0; f < 30; ++f)
+        t.Update();
+    for (auto _ : state) {
+        if (!rig.history.Undo())
+            state.SkipWithError("nothing to undo");
+        state.PauseTiming();
+        rig.history.Redo();
+        state.ResumeTiming();
+    }
+    state.counters["step_B"] = double(rig.history.StepBytes(0));
+}
+
+BENCHMARK(BM_BrushStepRecorded)
+    ->ComputeStatistics("min", Fastest)
+    ->ArgsProduct({{25}, {20}, {0, 1}})
+    ->Args({100, 50, 0})
+    ->Args({100, 50, 1})
+    ->ArgNames({"big", "small", "history"})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PaintStepRecorded)
+    ->ComputeStatistics("min", Fastest)
+    ->Args({150, 75, 0})
+    ->Args({150, 75, 1})
+    ->Args({100, 0, 0})
+    ->Args({100, 0, 1})
+    ->ArgNames({"radius", "small", "history"})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EditingFrameRecorded)
+    ->ComputeStatistics("min", Fastest)
+    ->ArgsProduct({{129, 1025}, {0, 1}})
+    ->ArgNames({"side", "history"})
+    ->Unit(benchmark::kMicrosecond);
+// Brush at the map page's start-up radii and the constructor's; paint at the texture
+// page's start-up radii.
+BENCHMARK(BM_StrokeStepBytes)
+    ->Args({0, 25, 20})
+    ->Args({0, 100, 50})
+    ->Args({1, 150, 75})
+    ->ArgNames({"tool", "big", "small"})
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UndoLargeStroke)
+    ->Arg(10)
+    ->Arg(1)
+    ->ArgName("spacing")
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,476 @@
+// The edit history: undo and redo bit for bit (master array, vertex buffer, alpha maps,
+// layer list) through random sequences with frames run in between, the bound, and redo
+// dropped by a new edit.
+#include "KrEditHistory.h"
+#include "terrain_fixture.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+
+namespace {
+
+// An alpha map's texels by their hash (FNV-1a over the bytes): snapshots stay small.
+uint64_t MapTexels(const KrTextureEntry* entry) {
+    const auto& bits = static_cast<const MemoryTexture*>(entry->texture)->levels[0].bits;
+    uint64_t h = 1469598103934665603ull;
+    const auto* words = reinterpret_cast<const uint64_t*>(bits.data());
+    for (size_t i = 0; i < bits.size() / 8; ++i)
+        h = (h ^ words[i]) * 1099511628211ull;
+    return h;
+}
+
+// Everything undo and redo must bring back.
+struct Snapshot {
+    const KrTerrain* object;
+    int32_t w, d;
+    Vertices vertices;
+    std::vector<const KrTextureEntry*> maps;
+    std::vector<uint64_t> texels;
+    std::vector<std::pair<float, int32_t>> layers;
+    int32_t selected;
+};
+
+// A terrain in a slot (as the view holds it), a history on it, a pick ray aimed straight
+// down, and files of other sizes to load.
+class HistoryRig {
+public:
+    HistoryRig() {
+        terrain = NewTerrain(65, 65, 10).release();
+        history.Attach(&terrain);
+        ray.direction = D3DXVECTOR3(0, -1, 0);
+        const std::pair<int, int> sizes[] = {{33, 33}, {20, 17}};
+        for (auto [w, d] : sizes) {
+            auto t = NewTerrain(w, d, 7);
+            for (int32_t i = 0; i < t->info.numVertices; ++i)
+                t->vertices[i].y = float(i % 13) - 4.0f;
+            files.push_back("/tmp/veldmark-history-" + std::to_string(getpid()) + "-" +
+                            std::to_string(w) + ".mvd");
+            EXPECT_TRUE(t->SaveMapVertexData(files.back().c_str()));
+        }
+    }
+    ~HistoryRig() {
+        history.Detach();
+        delete terrain;
+        for (const std::string& f : files)
+            std::remove(f.c_str());
+        device->Release();
+    }
+
+    std::unique_ptr<KrTerrain> NewTerrain(int32_t w, int32_t d, int32_t spacing) {
+        auto t = std::make_unique<KrTerrain>();
+        t->device = device;
+        EXPECT_TRUE(t->Create(w, d, spacing));
+        t->pickRay = &ray;
+        return t;
+    }
+    void Load(size_t file) {
+        auto fresh = std::make_unique<KrTerrain>();
+        fresh->device = device;
+        ASSERT_TRUE(fresh->LoadMapVertexData(files[file].c_str()));
+        history.ReplaceGrid(std::move(fresh), "불러오기");
+    }
+    // One frame seen from eye, with the pick ray over (x, z).
+    void Frame(const D3DXVECTOR3& eye, float x = 0, float z = 0) {
+        // Above the ground but within the pick's reach of one world depth.
+        float top = 0;
+        for (int32_t i = 0; i < terrain->info.numVertices; ++i)
+            top = std::max(top, terrain->vertices[i].y);
+        ray.origin = D3DXVECTOR3(x, std::min(top + 20, 0.9f * float(terrain->info.worldDepth)), z);
+        terrain->UpdateTerrain(CullView(eye, D3DXVECTOR3(eye.x, 0, eye.z + 400)), CullProjection());
+    }
+    // A drag over frames: the tool acts at each point.
+    bool Stroke(int tool, int mode, std::vector<D3DXVECTOR3> points, const D3DXVECTOR3& eye) {
+        history.BeginStroke(tool == 0 ? "높이 브러시" : "텍스쳐 칠하기");
+        terrain->activeTool = tool;
+        (tool == 0 ? terrain->brushMode : terrain->paintMode) = mode;
+        terrain->editing = true;
+        for (const D3DXVECTOR3& p : points)
+            Frame(eye, p.x, p.z);
+        terrain->editing = false;
+        Frame(eye);
+        return history.EndStroke();
+    }
+    void AddTexture() {
+        IDirect3DTexture9* texture = nullptr;
+        device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr);
+        terrain->textures.push_back(new KrTextureEntry{texture, "t"});
+    }
+
+    Snapshot Take() const {
+        Snapshot s{terrain,
+                   terrain->info.vertsPerRow,
+                   terrain->info.vertsPerCol,
+                   Vertices(terrain->vertices, terrain->vertices + terrain->info.numVertices),
+                   {},
+                   {},
+                   {},
+                   terrain->selectedLayer};
+        for (const KrTextureEntry* e : terrain->alphaMaps) {
+            s.maps.push_back(e);
+            s.texels.push_back(MapTexels(e));
+        }
+        for (const KrSplatLayer& l : terrain->splatLayers)
+            s.layers.emplace_back(l.mappingScale, l.textureIndex);
+        return s;
+    }
+    // Whether the terrain, its vertex buffer included, is exactly the snapshot.
+    ::testing::AssertionResult Matches(const Snapshot& s) const {
+        const Snapshot now = Take();
+        const size_t bytes = s.vertices.size() * sizeof(KrTerrainVertex);
+        const auto* buffer = static_cast<MemoryVertexBuffer*>(terrain->vertexBuffer);
+        if (now.object != s.object || now.w != s.w || now.d != s.d)
+            return ::testing::AssertionFailure() << "another terrain or grid";
+        if (std::memcmp(now.vertices.data(), s.vertices.data(), bytes) != 0)
+            return ::testing::AssertionFailure() << "master array differs";
+        if (buffer->data.size() != bytes ||
+            std::memcmp(buffer->data.data(), s.vertices.data(), bytes) != 0)
+            return ::testing::AssertionFailure() << "vertex buffer differs";
+        if (now.maps != s.maps || now.texels != s.texels)
+            return ::testing::AssertionFailure() << "alpha maps differ";
+        // The selected layer is the page's choice; it only has to name a layer or none.
+        if (now.layers != s.layers || now.selected < -1 ||
+            now.selected >= int32_t(now.layers.size()))
+            return ::testing::AssertionFailure() << "layer list differs";
+        return ::testing::AssertionSuccess();
+    }
+
+    MemoryDevice* device = new MemoryDevice();
+    KrTerrain* terrain = nullptr;
+    KrEditHistory history;
+    KrPickRay ray;
+    std::vector<std::string> files;
+};
+
+const D3DXVECTOR3 kOverview(0, 900, -300);
+const D3DXVECTOR3 kAway(0, 50, 3000); // the terrain lies behind it
+
+} // namespace
+
+// Random edits, undos and redos with frames between them from cameras that show ground whose
+// normals are still settling. Every position must come back exactly as it was last left.
+TEST(EditHistory, RandomSequencesUndoAndRedoBitForBit) {
+    const D3DXVECTOR3 eyes[] = {kOverview, D3DXVECTOR3(200, 120, -100), D3DXVECTOR3(-250, 60, 150),
+                                kAway};
+    int layerUndos = 0; // removed layers put back or taken out again, over all seeds
+    for (unsigned seed : {1u, 2u, 3u}) {
+        SCOPED_TRACE(seed);
+        HistoryRig rig;
+        KrEditHistory& h = rig.history;
+        rig.AddTexture();
+        rig.AddTexture();
+        std::mt19937 rng(seed);
+        const auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+        const auto point = [&] {
+            const float half = float(rig.terrain->info.worldWidth) * 0.5f;
+            std::uniform_real_distribution<float> across(-half, half);
+            return D3DXVECTOR3(across(rng), 0, across(rng));
+        };
+        // states[p]: the state at position p when it was last left.
+        std::vector<Snapshot> states{rig.Take()};
+        const auto leave = [&] { states[h.Position()] = rig.Take(); };
+        // After an action that may have made a step: the redoable states go with it.
+        const auto made = [&](bool step, size_t from) {
+            if (!step) {
+                ASSERT_EQ(h.Position(), from);
+                return;
+            }
+            states.resize(from + 1);
+            states.push_back(rig.Take());
+            ASSERT_EQ(h.Position(), from + 1);
+            ASSERT_EQ(h.StepCount(), from + 1);
+        };
+        const auto move = [&](bool undo) {
+            if (!(undo ? h.CanUndo() : h.CanRedo()))
+                return;
+            leave();
+            ASSERT_TRUE(undo ? h.Undo() : h.Redo());
+            ASSERT_TRUE(rig.Matches(states[h.Position()]));
+        };
+        int strokes = 0;
+        for (int action = 0; action < 150; ++action) {
+            SCOPED_TRACE(action);
+            for (int f = pick(4); f > 0; --f)
+                rig.Frame(eyes[pick(4)]);
+            const size_t at = h.Position();
+            KrTerrain& t = *rig.terrain;
+            const int32_t layers = int32_t(t.splatLayers.size());
+            const int kind = pick(13);
+            if (kind < 5) {
+                const int tool = pick(2);
+                t.selectedLayer = int32_t(pick(layers + 1)) - 1;
+                t.bigRadius = 20 + pick(120);
+                t.smallRadius = pick(60);
+                t.splatInnerRadius = float(pick(30));
+                std::vector<D3DXVECTOR3> points{point()};
+                for (int i = pick(5); i > 0; --i)
+                    points.push_back(points.back() + D3DXVECTOR3(float(pick(181)) - 90, 0, 40));
+                const int mode = tool == 0 ? 1 + pick(3) : 1 - pick(4) / 3;
+                // Mostly from above, where every point can be picked.
+                const D3DXVECTOR3 eye = eyes[pick(4) / 3];
+                if (kind == 4) {
+                    // The tools run with no stroke open: part of this position's state.
+                    t.activeTool = tool;
+                    (tool == 0 ? t.brushMode : t.paintMode) = mode;
+                    t.editing = true;
+                    for (const D3DXVECTOR3& p : points)
+                        rig.Frame(eye, p.x, p.z);
+                    t.editing = false;
+                    continue;
+                }
+                leave();
+                const bool step = rig.Stroke(tool, mode, points, eye);
+                strokes += step;
+                made(step, at);
+            } else if (kind == 5) {
+                leave();
+                if (pick(3) == 0) {
+                    const int32_t side = pick(2) ? 33 : 40;
+                    h.ReplaceTerrain(rig.NewTerrain(side, side + pick(9), 9), "새 지형");
+                    rig.AddTexture();
+                } else {
+                    rig.Load(size_t(pick(2)));
+                }
+                made(true, at);
+            } else if (kind < 8) {
+                leave();
+                bool step = false;
+                const int choice = pick(4);
+                if (layers == 0 || (choice == 0 && layers < 3)) {
+                    step = h.AddSplatLayer(int32_t(pick(int(t.textures.size()))), "레이어 추가");
+                    if (step) {
+                        // Told apart by their scales, so a layer put back out of place shows.
+                        t.splatLayers.back().mappingScale = float(action);
+                        t.selectedLayer = int32_t(t.splatLayers.size()) - 1;
+                    }
+                } else if (choice < 3) {
+                    step = h.RemoveSplatLayer(int32_t(pick(layers)), "레이어 제거");
+                } else if (layers > 1) {
+                    const int32_t a = int32_t(pick(layers - 1));
+                    step = h.SwapSplatLayers(a, a + 1, "레이어 순서");
+                }
+                made(step, at);
+            } else {
+                const KrStepInfo* next = kind < 11 ? h.UndoStep() : h.RedoStep();
+                layerUndos += next && next->kind == KrStepKind::RemoveLayer;
+                move(kind < 11);
+            }
+            if (HasFatalFailure())
+                return;
+        }
+        EXPECT_GT(strokes, 10);
+        // All the way back and forward again, with frames between.
+        while (h.CanUndo()) {
+            rig.Frame(eyes[pick(3)]);
+            move(true);
+        }
+        while (h.CanRedo()) {
+            rig.Frame(eyes[pick(3)]);
+            move(false);
+        }
+    }
+    EXPECT_GT(layerUndos, 5);
+}
+
+// Tools run with editing set but no stroke open, as code other than the view may do: their
+// changes belong to the position and come back with it, beside the steps on either side.
+TEST(EditHistory, EditsOutsideAStrokeComeBackWithTheirPosition) {
+    HistoryRig rig;
+    KrEditHistory& h = rig.history;
+    KrTerrain& t = *rig.terrain;
+    rig.AddTexture();
+    std::vector<Snapshot> states(4);
+    const auto leave = [&] { states[h.Position()] = rig.Take(); };
+    const auto move = [&](bool undo) {
+        leave();
+        ASSERT_TRUE(undo ? h.Undo() : h.Redo());
+        EXPECT_TRUE(rig.Matches(states[h.Position()])) << "at " << h.Position();
+    };
+    leave();
+    ASSERT_TRUE(h.AddSplatLayer(0, "레이어 추가"));
+    t.selectedLayer = 0;
+    t.brushMode = 1;
+    for (float x : {-100.0f, 100.0f}) {
+        leave();
+        ASSERT_TRUE(rig.Stroke(1, 1, {D3DXVECTOR3(x, 0, 0)}, kOverview));
+    }
+    move(true);
+    // Position 2, between a step to undo and one to redo: paint across both strokes' rows
+    // and raise the ground.
+    t.editing = true;
+    for (int tool : {1, 0}) {
+        t.activeTool = tool;
+        for (float x : {-40.0f, 40.0f, 160.0f})
+            rig.Frame(kOverview, x, 10);
+    }
+    t.editing = false;
+    move(false);
+    rig.Frame(kOverview);
+    move(true);
+    move(true);
+    rig.Frame(kOverview);
+    move(false);
+    move(false);
+}
+
+// Layer steps put back the list, the maps and the selected layer; a layer a step keeps
+// follows its texture when textures before it are removed.
+TEST(EditHistory, LayerStepsPutBackTheListAndTheSelection) {
+    HistoryRig rig;
+    KrEditHistory& h = rig.history;
+    KrTerrain& t = *rig.terrain;
+    for (int i = 0; i < 3; ++i)
+        rig.AddTexture();
+    for (int32_t texture : {0, 1, 2})
+        ASSERT_TRUE(h.AddSplatLayer(texture, "레이어 추가"));
+    const std::vector<KrTextureEntry*> maps = t.alphaMaps;
+    t.selectedLayer = 1;
+    ASSERT_TRUE(h.RemoveSplatLayer(1, "레이어 제거"));
+    EXPECT_EQ(t.selectedLayer, -1);
+    ASSERT_TRUE(h.SwapSplatLayers(0, 1, "레이어 순서"));
+    t.selectedLayer = 0;
+    EXPECT_FALSE(h.SwapSplatLayers(1, 2, "레이어 순서"));
+    EXPECT_EQ(h.StepCount(), 5u);
+
+    // Texture 0 goes: the kept layer on texture 1 now names index 0.
+    ASSERT_TRUE(t.RemoveTexture(0));
+    ASSERT_TRUE(h.Undo());
+    EXPECT_EQ(t.alphaMaps, std::vector<KrTextureEntry*>({maps[0], maps[2]}));
+    ASSERT_TRUE(h.Undo());
+    EXPECT_EQ(t.alphaMaps, maps);
+    EXPECT_EQ(t.splatLayers[0].textureIndex, -1);
+    EXPECT_EQ(t.splatLayers[1].textureIndex, 0);
+    EXPECT_EQ(t.splatLayers[2].textureIndex, 1);
+    EXPECT_EQ(t.selectedLayer, 1);
+    ASSERT_TRUE(h.Undo());
+    EXPECT_EQ(t.alphaMaps, std::vector<KrTextureEntry*>({maps[0], maps[1]}));
+    EXPECT_EQ(t.selectedLayer, -1) << "as before the add";
+    ASSERT_TRUE(h.Redo());
+    ASSERT_TRUE(h.Redo());
+    ASSERT_TRUE(h.Redo());
+    EXPECT_EQ(t.alphaMaps, std::vector<KrTextureEntry*>({maps[2], maps[0]}));
+    EXPECT_EQ(t.selectedLayer, 0);
+}
+
+// Steps that changed nothing are not made; a new edit after an undo drops what could have
+// been redone; the file-change question follows only height and terrain steps.
+TEST(EditHistory, EmptyStrokesRedoDroppingAndFileChanges) {
+    HistoryRig rig;
+    KrEditHistory& h = rig.history;
+    rig.AddTexture();
+    const uint64_t start = h.StateId();
+    EXPECT_FALSE(rig.Stroke(0, 0, {D3DXVECTOR3(0, 0, 0)}, kOverview)) << "brush mode none";
+    EXPECT_FALSE(rig.Stroke(0, 1, {D3DXVECTOR3(0, 0, 0)}, kAway)) << "nothing picked";
+    EXPECT_FALSE(rig.Stroke(1, 1, {D3DXVECTOR3(0, 0, 0)}, kOverview)) << "no layer to paint";
+    EXPECT_EQ(h.StepCount(), 0u);
+    EXPECT_FALSE(h.CanUndo());
+
+    ASSERT_TRUE(rig.Stroke(0, 1, {D3DXVECTOR3(0, 0, 0)}, kOverview));
+    ASSERT_TRUE(h.AddSplatLayer(0, "레이어 추가"));
+    rig.terrain->selectedLayer = 0;
+    ASSERT_TRUE(rig.Stroke(1, 1, {D3DXVECTOR3(0, 0, 0)}, kOverview));
+    EXPECT_EQ(h.UndoStep()->name, "텍스쳐 칠하기");
+    EXPECT_TRUE(h.FileChangedSince(start));
+    const uint64_t raised = h.StepCount() ? h.StateId() : 0;
+    ASSERT_TRUE(h.Undo());
+    ASSERT_TRUE(h.Undo());
+    EXPECT_EQ(h.RedoStep()->name, "레이어 추가");
+    EXPECT_FALSE(h.FileChangedSince(raised)) << "only layers and paint lie between";
+    ASSERT_TRUE(h.Undo());
+    EXPECT_FALSE(h.FileChangedSince(start));
+    ASSERT_TRUE(h.Redo());
+
+    // An empty stroke keeps the redo steps; a real one drops them.
+    EXPECT_FALSE(rig.Stroke(0, 0, {D3DXVECTOR3(0, 0, 0)}, kOverview));
+    EXPECT_EQ(h.StepCount(), 3u);
+    ASSERT_TRUE(rig.Stroke(0, 2, {D3DXVECTOR3(50, 0, 0)}, kOverview));
+    EXPECT_EQ(h.StepCount(), 2u);
+    EXPECT_FALSE(h.CanRedo());
+    EXPECT_EQ(h.Position(), 2u);
+    EXPECT_TRUE(h.FileChangedSince(raised));
+    EXPECT_TRUE(h.FileChangedSince(12345)) << "an unknown state";
+}
+
+// Over the bound the oldest steps go; a stroke larger than the whole bound leaves no step
+// and no history, but its edit stays.
+TEST(EditHistory, BoundDropsTheOldestSteps) {
+    HistoryRig rig;
+    KrEditHistory& h = rig.history;
+    std::vector<Snapshot> states{rig.Take()};
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_TRUE(rig.Stroke(0, 1, {D3DXVECTOR3(-200.0f + 80.0f * i, 0, 0)}, kOverview));
+        states.push_back(rig.Take());
+    }
+    const size_t one = h.StepBytes(5);
+    ASSERT_GT(one, 0u);
+    h.SetByteLimit(3 * one + one / 2);
+    EXPECT_LE(h.HeldBytes(), h.ByteLimit());
+    const size_t kept = h.StepCount();
+    EXPECT_GE(kept, 2u);
+    EXPECT_LE(kept, 3u);
+    for (size_t n = 6; n > 6 - kept; --n) {
+        ASSERT_TRUE(h.Undo());
+        EXPECT_TRUE(rig.Matches(states[n - 1]));
+    }
+    EXPECT_FALSE(h.CanUndo()) << "the oldest steps are gone";
+    ASSERT_TRUE(rig.Stroke(0, 1, {D3DXVECTOR3(0, 0, 200)}, kOverview)) << "drops the redo steps";
+    EXPECT_EQ(h.StepCount(), 1u);
+
+    h.SetByteLimit(one / 4);
+    const Snapshot before = rig.Take();
+    const uint64_t saved = h.StateId();
+    EXPECT_FALSE(rig.Stroke(0, 1, {D3DXVECTOR3(0, 0, -200)}, kOverview));
+    EXPECT_EQ(h.StepCount(), 0u);
+    EXPECT_FALSE(rig.Matches(before)) << "the edit itself is made";
+    EXPECT_TRUE(h.FileChangedSince(saved)) << "no way back to the saved state";
+}
+
+// A new terrain keeps the old object whole and a load keeps the old grid; undo brings them
+// back with the present settings, and the layers survive a load.
+TEST(EditHistory, WholeTerrainStepsKeepTheOldObjectOrGrid) {
+    HistoryRig rig;
+    KrEditHistory& h = rig.history;
+    KrTerrain* first = rig.terrain;
+    rig.AddTexture();
+    ASSERT_TRUE(h.AddSplatLayer(0, "레이어 추가"));
+    h.ReplaceTerrain(rig.NewTerrain(33, 33, 5), "새 지형");
+    KrTerrain* second = rig.terrain;
+    EXPECT_NE(second, first);
+    EXPECT_EQ(first->history, nullptr);
+    EXPECT_EQ(first->vertexBuffer, nullptr) << "a kept terrain holds no device buffers";
+    EXPECT_EQ(h.UndoStep()->name, "새 지형");
+    EXPECT_TRUE(h.UndoStep()->changesFile);
+    second->brushMode = 3;
+    second->bigRadius = 77;
+    second->fillMode = D3DFILL_WIREFRAME;
+
+    ASSERT_TRUE(h.Undo());
+    EXPECT_EQ(rig.terrain, first);
+    EXPECT_EQ(first->history, &h);
+    EXPECT_EQ(first->brushMode, 3) << "settings are no part of a step";
+    EXPECT_EQ(first->bigRadius, 77);
+    EXPECT_EQ(first->fillMode, D3DFILL_WIREFRAME);
+    EXPECT_EQ(first->pickRay, &rig.ray);
+    EXPECT_EQ(first->splatLayers.size(), 1u);
+    ASSERT_TRUE(h.Redo());
+    EXPECT_EQ(rig.terrain, second);
+    EXPECT_TRUE(second->splatLayers.empty());
+
+    ASSERT_TRUE(h.Undo());
+    rig.Load(1);
+    EXPECT_EQ(rig.terrain, first) << "a load keeps the object";
+    EXPECT_EQ(first->info.vertsPerRow, 20);
+    EXPECT_EQ(first->splatLayers.size(), 1u);
+    EXPECT_FALSE(h.CanRedo());
+    rig.Frame(kOverview);
+    ASSERT_TRUE(h.Undo());
+    EXPECT_EQ(first->info.vertsPerRow, 65);
+    EXPECT_EQ(first->quadTreeEnabled, 1);
+    EXPECT_EQ(first->splatLayers.size(), 1u);
+    ASSERT_TRUE(h.Redo());
+    EXPECT_EQ(first->info.vertsPerCol, 17);
+    EXPECT_EQ(first->quadTreeEnabled, 0);
+}
