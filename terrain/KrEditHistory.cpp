@@ -173,6 +173,7 @@ void KrEditHistory::Detach() {
     ResetOpen();
     slot_ = nullptr;
     capturing_ = false;
+    capturingTexels_ = false;
 }
 
 void KrEditHistory::Clear() {
@@ -238,12 +239,22 @@ bool KrEditHistory::IsDelta(size_t stepNumber) const {
     return kind == KrStepKind::Stroke || IsLayerKind(kind);
 }
 
+// A load keeps the other grid whole, but both sides share the object's alpha maps: texels
+// painted beside it are kept in its change set.
+bool KrEditHistory::KeepsTexels(size_t stepNumber) const {
+    return IsDelta(stepNumber) || (stepNumber > 0 && stepNumber <= steps_.size() &&
+                                   steps_[stepNumber - 1]->info.kind == KrStepKind::LoadGrid);
+}
+
 // Only a change set that some step may take in needs capturing: beside whole-terrain steps
-// the kept objects hold their own state, so frames there cost nothing.
+// the kept objects hold their own state, so frames there cost nothing, and beside a load
+// only texels need keeping.
 void KrEditHistory::UpdateCapturing() {
-    capturing_ = !broken_ && current_ && current_->vertices &&
-                 (strokeOpen_ || IsDelta(position_) || IsDelta(position_ + 1));
-    if (!capturing_ && !open_.Empty())
+    const bool able = !broken_ && current_ && current_->vertices;
+    capturing_ = able && (strokeOpen_ || IsDelta(position_) || IsDelta(position_ + 1));
+    capturingTexels_ =
+        capturing_ || (able && (KeepsTexels(position_) || KeepsTexels(position_ + 1)));
+    if (!capturingTexels_ && !open_.Empty())
         ResetOpen();
 }
 
@@ -282,6 +293,7 @@ void KrEditHistory::Break() {
     ResetOpen();
     broken_ = true;
     capturing_ = false;
+    capturingTexels_ = false;
 }
 
 void KrEditHistory::ResetOpen() {
@@ -300,6 +312,7 @@ void KrEditHistory::ResetOpen() {
             gridCount_ = 0;
             broken_ = true;
             capturing_ = false;
+            capturingTexels_ = false;
         }
     }
 }
@@ -312,9 +325,9 @@ void KrEditHistory::Leave() {
     }
     if (!open_.Empty()) {
         bool ok = true;
-        if (IsDelta(position_))
+        if (KeepsTexels(position_))
             ok = Merge(open_, *steps_[position_ - 1]);
-        if (ok && IsDelta(position_ + 1))
+        if (ok && KeepsTexels(position_ + 1))
             ok = Merge(open_, *steps_[position_]);
         if (!ok) {
             Rebase();
@@ -330,8 +343,10 @@ void KrEditHistory::Leave() {
 bool KrEditHistory::Merge(KrChangeSet& from, Step& step) {
     KrChangeSet& into = step.delta;
     const size_t had = into.vertices.size();
+    // A load's other grid holds its own vertices.
+    const bool vertices = step.info.kind != KrStepKind::LoadGrid;
     try {
-        if (!from.vertices.empty()) {
+        if (vertices && !from.vertices.empty()) {
             for (const KrVertexRecord& r : into.vertices)
                 SetBit(scratch_, r.index);
             size_t extra = 0;
@@ -802,6 +817,10 @@ bool KrEditHistory::SwapGridWith(Step& step) {
     KrTerrain* other = step.other.get();
     if (!other->RestoreGridBuffers())
         return false;
+    if (!Exchange(step.delta)) {
+        other->ReleaseGridBuffers();
+        return false;
+    }
     current_->SwapGrid(*other);
     other->ReleaseGridBuffers();
     AdoptCurrent();

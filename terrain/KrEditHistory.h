@@ -11,6 +11,8 @@
 // cannot spoil an undo, every change after a history action is captured in an open change set
 // (first content seen); the next action folds it into both steps beside the current position,
 // where they lack it. Each position thus comes back exactly as it was when it was last left.
+// A load's step takes in texels only: its other grid holds its own vertices, but both sides
+// share the object's alpha maps.
 #pragma once
 
 #include "KrTerrain.h"
@@ -129,7 +131,7 @@ public:
     // not locked).
     void CaptureTexels(const KrTerrain& t, KrTextureEntry* map, int32_t x0, int32_t y0, int32_t x1,
                        int32_t y1) {
-        if (capturing_)
+        if (capturingTexels_)
             CaptureTexelsSlow(t, map, x0, y0, x1, y1);
     }
     // Texture index was removed from t's list: layers the steps keep follow their textures.
@@ -140,6 +142,7 @@ private:
 
     KrTerrain* Current() const { return slot_ ? *slot_ : nullptr; }
     bool IsDelta(size_t stepNumber) const; // 1-based: step n leads to position n
+    bool KeepsTexels(size_t stepNumber) const;
     void UpdateCapturing();
     void CheckGrid();
     void Rebase();
@@ -197,8 +200,9 @@ private:
 
     bool strokeOpen_ = false;
     std::string strokeName_;
-    bool capturing_ = false;
-    bool broken_ = false; // something could not be recorded: the next action starts afresh
+    bool capturing_ = false;       // vertices, normals and texels
+    bool capturingTexels_ = false; // texels (also while capturing_)
+    bool broken_ = false;          // something could not be recorded: the next action starts afresh
 
     KrChangeSet open_;
     size_t openBytes_ = 0;

@@ -316,6 +316,42 @@ TEST(EditHistory, EditsOutsideAStrokeComeBackWithTheirPosition) {
     move(false);
 }
 
+// A load keeps the other grid but not the layers, which stay with the object: texels painted
+// outside a stroke on either side of it come back with their position too.
+TEST(EditHistory, PaintingOutsideAStrokeBesideALoadComesBackWithItsPosition) {
+    HistoryRig rig;
+    KrEditHistory& h = rig.history;
+    KrTerrain& t = *rig.terrain;
+    rig.AddTexture();
+    std::vector<Snapshot> states(3);
+    const auto leave = [&] { states[h.Position()] = rig.Take(); };
+    const auto move = [&](bool undo) {
+        leave();
+        ASSERT_TRUE(undo ? h.Undo() : h.Redo());
+        EXPECT_TRUE(rig.Matches(states[h.Position()])) << "at " << h.Position();
+    };
+    const auto paint = [&](float x) {
+        t.activeTool = 1;
+        t.editing = true;
+        rig.Frame(kOverview, x, 10);
+        t.editing = false;
+    };
+    leave();
+    ASSERT_TRUE(h.AddSplatLayer(0, "레이어 추가"));
+    t.selectedLayer = 0;
+    leave();
+    rig.Load(0);
+    paint(-60);
+    move(true);
+    paint(-20); // rows shared with the first dab
+    paint(90);
+    move(false);
+    move(true);
+    move(true);
+    move(false);
+    move(false);
+}
+
 // Layer steps put back the list, the maps and the selected layer; a layer a step keeps
 // follows its texture when textures before it are removed.
 TEST(EditHistory, LayerStepsPutBackTheListAndTheSelection) {
