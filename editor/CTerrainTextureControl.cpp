@@ -323,7 +323,10 @@ void CTerrainTextureControl::OnAutoPaint() {
                                          "고르세요."));
         return;
     }
-    if (!terrain->AutoPaintLayer(terrain->selectedLayer, AutoPaintRule()))
+    CTerrainDocument* document = Document();
+    const bool done = document ? document->AutoPaintLayer(terrain->selectedLayer, AutoPaintRule())
+                               : terrain->AutoPaintLayer(terrain->selectedLayer, AutoPaintRule());
+    if (!done)
         Prompts().Message(this, caption,
                           QStringLiteral("알파 맵에 쓰지 못했습니다. 레이어는 그대로 남습니다."));
 }

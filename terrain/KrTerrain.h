@@ -123,7 +123,8 @@ public:
     // ranges (terrain_autopaint.cpp). False, with nothing changed, for an invalid layer or a
     // failed lock.
     bool AutoPaintLayer(int32_t layer, const KrAutoPaintRule& rule);
-    // Called just before auto painting writes the texels of rect in a layer's alpha map.
+    // Called just before auto painting writes the texels of rect (right and bottom
+    // exclusive, as a lock's) in a layer's alpha map: the history keeps them.
     void BeginAlphaMapEdit(int32_t layer, const RECT& texels);
 
     // Edit history support (terrain_history.cpp).

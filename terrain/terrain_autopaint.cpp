@@ -7,6 +7,7 @@
 // the coverage is smooth across cell edges, where the drawn triangles' own slopes would
 // leave creases along every diagonal.
 #include "KrAutoPaint.h"
+#include "KrEditHistory.h"
 #include "KrTerrain.h"
 
 #include <algorithm>
@@ -51,7 +52,11 @@ float AutoPaintCoverage(float slopeDegrees, float height, const KrAutoPaintRule&
     return byHeight * RangeCoverage(slopeDegrees, rule.slopeMin, rule.slopeMax, rule.slopeSoftness);
 }
 
-void KrTerrain::BeginAlphaMapEdit(int32_t, const RECT&) {}
+void KrTerrain::BeginAlphaMapEdit(int32_t layer, const RECT& texels) {
+    if (history && layer >= 0 && static_cast<size_t>(layer) < alphaMaps.size())
+        history->CaptureTexels(*this, alphaMaps[static_cast<size_t>(layer)], texels.left,
+                               texels.top, texels.right - 1, texels.bottom - 1);
+}
 
 bool KrTerrain::AutoPaintLayer(int32_t layer, const KrAutoPaintRule& rule) {
     if (layer < 0 || static_cast<size_t>(layer) >= alphaMaps.size() || !vertices)

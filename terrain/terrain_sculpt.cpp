@@ -6,6 +6,7 @@
 // one, the two squares' 15 : 5 + 15 proportion), then one pass over the run that reads and
 // writes only the heights. Every row passes BeginRowEdit just before it is written.
 #include "KrBrushShape.h"
+#include "KrEditHistory.h"
 #include "KrTerrain.h"
 #include "height_lanes.h"
 
@@ -115,6 +116,9 @@ void KrTerrain::BeginStroke() {
 
 void KrTerrain::BeginRowEdit(int32_t row, int32_t firstColumn, int32_t lastColumn) {
     const int32_t start = row * info.vertsPerRow;
+    // The whole run as it is before any of it is written, as the two squares keep theirs.
+    if (history)
+        history->CaptureVertices(*this, start + firstColumn, start + lastColumn);
     MarkVerticesChanged(start + firstColumn, start + lastColumn);
 }
 
