@@ -28,24 +28,28 @@ constexpr MapTrackbar kTrackbars[] = {
     {IDC_MAP_LOD_SLIDER, 0, 50, 5, IDC_MAP_LOD_EDIT},
 };
 
+struct RadioValue {
+    int id, value;
+};
+constexpr RadioValue kBrushButtons[] = {{IDC_MAP_FLAT, kBrushModeFlat},
+                                        {IDC_MAP_RAISE, kBrushModeRaise},
+                                        {IDC_MAP_LOWER, kBrushModeLower},
+                                        {IDC_MAP_SMOOTH, kBrushModeSmooth},
+                                        {IDC_MAP_SET_HEIGHT, kBrushModeSetHeight},
+                                        {IDC_MAP_NOISE, kBrushModeNoise}};
+constexpr RadioValue kShapeButtons[] = {{IDC_MAP_SQUARE, kBrushShapeSquare},
+                                        {IDC_MAP_ROUND, kBrushShapeRound}};
+
 } // namespace
 
 CTerrainMapControl::CTerrainMapControl(QWidget* parent)
     : QWidget(parent), newTerrainDialog(std::make_unique<CDlgMakeNewTerrain>()) {
     BuildDialog(kDialogMapControl, this);
 
-    const std::pair<int, int> brushButtons[] = {{IDC_MAP_FLAT, kBrushModeFlat},
-                                                {IDC_MAP_RAISE, kBrushModeRaise},
-                                                {IDC_MAP_LOWER, kBrushModeLower},
-                                                {IDC_MAP_SMOOTH, kBrushModeSmooth},
-                                                {IDC_MAP_SET_HEIGHT, kBrushModeSetHeight},
-                                                {IDC_MAP_NOISE, kBrushModeNoise}};
-    for (auto [id, mode] : brushButtons)
+    for (auto [id, mode] : kBrushButtons)
         connect(DlgItem<QAbstractButton>(this, id), &QAbstractButton::clicked, this,
                 [this, mode = mode] { OnBrushMode(mode); });
-    const std::pair<int, int> shapeButtons[] = {{IDC_MAP_SQUARE, kBrushShapeSquare},
-                                                {IDC_MAP_ROUND, kBrushShapeRound}};
-    for (auto [id, shape] : shapeButtons)
+    for (auto [id, shape] : kShapeButtons)
         connect(DlgItem<QAbstractButton>(this, id), &QAbstractButton::clicked, this,
                 [this, shape = shape] { OnBrushShape(shape); });
     const std::pair<int, int> fillButtons[] = {{IDC_MAP_SOLID, D3DFILL_SOLID},
@@ -104,10 +108,13 @@ void CTerrainMapControl::TerrainReplaced() {
     KrTerrain* terrain = ViewTerrain();
     if (!terrain)
         return;
-    for (auto [id, mode] :
-         {std::pair{IDC_MAP_FLAT, 3}, std::pair{IDC_MAP_RAISE, 1}, std::pair{IDC_MAP_LOWER, 2}}) {
+    for (auto [id, mode] : kBrushButtons) {
         if (DlgItem<QAbstractButton>(this, id)->isChecked())
             terrain->brushMode = mode;
+    }
+    for (auto [id, shape] : kShapeButtons) {
+        if (DlgItem<QAbstractButton>(this, id)->isChecked())
+            terrain->brushShape = shape;
     }
     for (auto [id, mode] : {std::pair{IDC_MAP_SOLID, int(D3DFILL_SOLID)},
                             std::pair{IDC_MAP_WIRE, int(D3DFILL_WIREFRAME)},

@@ -4,6 +4,7 @@
 
 #include "CDlgMakeNewTerrain.h"
 #include "CTerrainDocument.h"
+#include "KrBrushShape.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -272,22 +273,27 @@ TEST_F(DocumentTest, FileFromTheCommandLine) {
     EXPECT_FALSE(Doc().CanUndo()) << "the file is where the history starts";
 }
 
-// A terrain that comes back by undo or redo, whole or as a grid, takes the brush, fill mode
-// and trackbars the map page shows, even where the terrain it replaces had strayed from them.
+// A terrain that comes back by undo or redo, whole or as a grid, takes the brush mode and
+// shape, fill mode and trackbars the map page shows, even where the terrain it replaces had
+// strayed from them.
 TEST_F(DocumentTest, TerrainsThatComeBackTakeTheModesThePageShows) {
+    int shape = kBrushShapeRound;
     const auto expectPage = [&](int brush, int fill) {
         QTest::qWait(50); // the trackbars write on their repaint
         EXPECT_EQ(Terrain()->brushMode, brush);
+        EXPECT_EQ(Terrain()->brushShape, shape);
         EXPECT_EQ(Terrain()->fillMode, fill);
         EXPECT_FLOAT_EQ(Terrain()->strength, 0.3f);
     };
     const auto stray = [&] {
         Terrain()->brushMode = 0;
+        Terrain()->brushShape = 1 - shape;
         Terrain()->fillMode = D3DFILL_SOLID;
         Terrain()->strength = 0.05f;
     };
     KrTerrain* const first = Terrain();
     Click(IDC_MAP_RAISE);
+    Click(IDC_MAP_ROUND);
     Click(IDC_MAP_WIRE);
     SetTrackbar(IDC_MAP_STRENGTH_SLIDER, 30);
     ASSERT_TRUE(view->NewTerrain(33, 33, 10));
@@ -310,6 +316,8 @@ TEST_F(DocumentTest, TerrainsThatComeBackTakeTheModesThePageShows) {
     ASSERT_TRUE(small.Create(17, 9, 5));
     ASSERT_TRUE(small.SaveMapVertexData(QFile::encodeName(path).constData()));
     Click(IDC_MAP_FLAT);
+    Click(IDC_MAP_SQUARE);
+    shape = kBrushShapeSquare;
     stray();
     prompts.answers = {{path}};
     frame->OnCmdMsg(ID_LOAD_MAP);
