@@ -23,7 +23,8 @@ enum KrBrushShape : int32_t {
     kBrushShapeRound = 1,  // full inside the inner circle, easing to nothing at the outer one
 };
 
-// Heights the tools write stay finite, whatever they start from.
+// The one bound on heights that every brush writes, the two squares included: finite
+// heights keep the normals and the saved file finite, whatever a stroke starts from.
 constexpr float kMaxToolHeight = std::numeric_limits<float>::max();
 
 // The round brush's weight at a distance from its centre: 1 up to the inner radius, 0 from

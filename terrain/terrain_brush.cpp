@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cfloat>
 #include <cmath>
 #include <cstdint>
 
@@ -66,7 +65,7 @@ void KrTerrain::ApplyHeightBrush() {
                 // No stroke drives a height to infinity: the normals and the saved file
                 // need finite positions.
                 if (!std::isfinite(after))
-                    after = std::isnan(after) ? before : std::copysign(FLT_MAX, after);
+                    after = std::isnan(after) ? before : std::copysign(kMaxToolHeight, after);
                 if (!changed && std::bit_cast<uint32_t>(before) != std::bit_cast<uint32_t>(after)) {
                     changed = true;
                     // The rest of the row, before any of it is written.
