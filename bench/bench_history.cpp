@@ -326,6 +326,24 @@ void BM_UndoLargeStroke(benchmark::State& state) {
     state.counters["step_B"] = double(rig.history.StepBytes(0));
 }
 
+// What a new terrain's step counts for the 4097 × 4097 grid it keeps, and whether the
+// default bound keeps it.
+void BM_KeptGridBytes(benchmark::State& state) {
+    Rig rig(4097, 10, true);
+    const double vertices = double(rig.terrain->info.numVertices);
+    for (auto _ : state) {
+        auto fresh = std::make_unique<KrTerrain>();
+        fresh->device = rig.terrain->device;
+        fresh->Create(129, 129, 10);
+        rig.history.ReplaceTerrain(std::move(fresh), "새 지형");
+        state.PauseTiming();
+        state.counters["kept_MiB"] = double(rig.history.StepBytes(0)) / double(1 << 20);
+        state.counters["kept_B_per_vertex"] = double(rig.history.StepBytes(0)) / vertices;
+        state.counters["steps_kept"] = double(rig.history.StepCount());
+        state.ResumeTiming();
+    }
+}
+
 BENCHMARK(BM_BrushStepRecorded)
     ->ComputeStatistics("min", Fastest)
     ->ArgsProduct({{25}, {20}, {0, 1}})
@@ -374,6 +392,7 @@ BENCHMARK(BM_AutoPaintRecorded)
     ->Arg(1)
     ->ArgName("history")
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeptGridBytes)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UndoLargeStroke)
     ->Arg(10)
     ->Arg(1)

@@ -2,8 +2,11 @@
 // floor: a plain copy of the same vertex array.
 #include "KrAutoPaint.h"
 #include "KrBrushShape.h"
+#include "KrEditHistory.h"
 #include "KrRenderer.h"
 #include "KrTerrain.h"
+#include "KrTerrainGrid.h"
+#include "heap_meter.h"
 #include "memory_device.h"
 
 #include <benchmark/benchmark.h>
@@ -12,8 +15,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <malloc.h>
 #include <memory>
 #include <string>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
 
@@ -22,6 +27,12 @@ namespace {
 constexpr float kHalfPi = 1.5707963f;
 
 FixedSizeWindow window(1280, 768);
+
+// Large blocks always come fresh from the system, as they do in a new editor process: left
+// to itself the allocator raises its threshold after a large free and then hands out memory
+// already faulted in, which made a floor 8 times faster after some benchmarks than after
+// others.
+const int kFixedMmapThreshold = mallopt(M_MMAP_THRESHOLD, 1 << 20);
 
 KrRenderer* Renderer() {
     KrRenderer* r = KrRenderer::GetInstance();
@@ -369,18 +380,6 @@ void BM_Save(benchmark::State& state) {
     Report(state, scene.terrain, uploads);
 }
 
-void BM_Load(benchmark::State& state) {
-    Scene scene(int(state.range(0)), StartPose, 5);
-    const std::string path = FilePath();
-    scene.terrain.SaveMapVertexData(path.c_str());
-    for (auto _ : state)
-        if (!scene.terrain.LoadMapVertexData(path.c_str()))
-            state.SkipWithError("load failed");
-    std::remove(path.c_str());
-    UploadCounter uploads(scene.terrain);
-    Report(state, scene.terrain, uploads);
-}
-
 // 520 has no quadtree: the per-triangle path.
 const std::vector<int64_t> kSides = {129, 257, 513, 1025, 520};
 
@@ -426,7 +425,221 @@ BENCHMARK(BM_SculptNoiseFirstStep)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_AutoPaint)->Arg(129)->Arg(1025)->Arg(4097)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Save)->Arg(1025)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Load)->Arg(1025)->Unit(benchmark::kMillisecond);
+
+// Creating and loading big grids. The floors: a new vertex array written once, and the
+// file read once into new memory.
+const std::vector<int64_t> kBigSides = {1025, 2049, 4097};
+
+// Fresh pages from the system, as a new grid's arrays are at first: recycled heap memory
+// would make the floor depend on what earlier benchmarks left behind.
+struct FreshPages {
+    explicit FreshPages(size_t bytes)
+        : bytes(bytes),
+          data(mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)) {}
+    ~FreshPages() { munmap(data, bytes); }
+    size_t bytes;
+    void* data;
+};
+
+void BM_CreateFloor(benchmark::State& state) {
+    const size_t n = size_t(state.range(0)) * size_t(state.range(0));
+    for (auto _ : state) {
+        auto* pages = new FreshPages(n * sizeof(KrTerrainVertex));
+        auto* array = static_cast<KrTerrainVertex*>(pages->data);
+        for (size_t i = 0; i < n; ++i)
+            array[i] = KrTerrainVertex{float(i), 0, 1, 0, 1, 0, 0.5f, 0.5f};
+        benchmark::DoNotOptimize(array);
+        benchmark::ClobberMemory();
+        state.PauseTiming();
+        delete pages;
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(state.iterations() * int64_t(n) * 32);
+}
+
+// A new terrain object each time, as the new terrain dialog makes; the old one goes outside
+// the timing.
+void BM_Create(benchmark::State& state) {
+    const int side = int(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto terrain = std::make_unique<KrTerrain>();
+        terrain->device = Renderer()->device;
+        state.ResumeTiming();
+        if (!terrain->Create(side, side, 10))
+            state.SkipWithError("create failed");
+        state.PauseTiming();
+        terrain.reset();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(state.iterations() * int64_t(side) * side * 32);
+}
+
+// A saved, settled terrain of this side in a file; removed at exit.
+struct SavedTerrain {
+    // offGrid moves every vertex a little along x and z, as a file from elsewhere may.
+    explicit SavedTerrain(int side, bool offGrid = false)
+        : path(FilePath() + "-" + std::to_string(side)) {
+        Scene scene(side, StartPose, 5);
+        for (int32_t i = 0; offGrid && i < scene.terrain.info.numVertices; ++i) {
+            scene.terrain.vertices[i].x += float(i * 7919 % 13 - 6) * 0.4f;
+            scene.terrain.vertices[i].z += float(i * 104729 % 11 - 5) * 0.4f;
+        }
+        saved = scene.terrain.SaveMapVertexData(path.c_str());
+    }
+    ~SavedTerrain() { std::remove(path.c_str()); }
+    std::string path;
+    bool saved = false;
+};
+
+void BM_LoadFloor(benchmark::State& state) {
+    const SavedTerrain file(int(state.range(0)));
+    size_t bytes = 0;
+    for (auto _ : state) {
+        FILE* f = std::fopen(file.path.c_str(), "rb");
+        std::fseek(f, 0, SEEK_END);
+        bytes = size_t(std::ftell(f));
+        std::rewind(f);
+        auto* pages = new FreshPages(bytes);
+        if (std::fread(pages->data, 1, bytes, f) != bytes)
+            state.SkipWithError("read failed");
+        std::fclose(f);
+        benchmark::DoNotOptimize(pages->data);
+        state.PauseTiming();
+        delete pages;
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(state.iterations() * int64_t(bytes));
+}
+
+// Loading over a terrain of the same size, as reopening a file does.
+void BM_Load(benchmark::State& state) {
+    const SavedTerrain file(int(state.range(0)));
+    Scene scene(int(state.range(0)), StartPose, 5);
+    for (auto _ : state)
+        if (!file.saved || !scene.terrain.LoadMapVertexData(file.path.c_str()))
+            state.SkipWithError("load failed");
+    state.SetBytesProcessed(state.iterations() * int64_t(scene.terrain.info.numVertices) * 32);
+}
+
+// The same for a file whose vertices lie off the grid, whose links the search decides.
+void BM_LoadOffGrid(benchmark::State& state) {
+    const SavedTerrain file(int(state.range(0)), true);
+    Scene scene(int(state.range(0)), StartPose, 5);
+    for (auto _ : state)
+        if (!file.saved || !scene.terrain.LoadMapVertexData(file.path.c_str()))
+            state.SkipWithError("load failed");
+    state.SetBytesProcessed(state.iterations() * int64_t(scene.terrain.info.numVertices) * 32);
+}
+
+// What the terrain holds on the memory device once created and settled (heap bytes, and the
+// process's resident growth), and the peaks while a file of the same size loads over it.
+void BM_Memory(benchmark::State& state) {
+    const int side = int(state.range(0));
+    const double n = double(side) * side;
+    for (auto _ : state) {
+        malloc_trim(0);
+        const int64_t heap0 = heap_meter::Live(), resident0 = heap_meter::Resident();
+        Scene scene(side, StartPose, 5);
+        const int64_t held = heap_meter::Live() - heap0;
+        const int64_t resident = heap_meter::Resident() - resident0;
+        const std::string path = FilePath();
+        scene.terrain.SaveMapVertexData(path.c_str());
+        heap_meter::ResetPeak();
+        heap_meter::ResetResidentPeak();
+        if (!scene.terrain.LoadMapVertexData(path.c_str()))
+            state.SkipWithError("load failed");
+        const int64_t peak = heap_meter::Peak() - heap0;
+        const int64_t residentPeak = heap_meter::ResidentPeak() - resident0;
+        std::remove(path.c_str());
+        state.counters["held_B_per_vertex"] = double(held) / n;
+        state.counters["resident_B_per_vertex"] = double(resident) / n;
+        state.counters["load_peak_x"] = double(peak) / double(held);
+        state.counters["load_resident_peak_x"] = double(residentPeak) / double(resident);
+        state.counters["load_peak_MiB"] = double(peak) / (1 << 20);
+    }
+}
+
+// A load as the editor makes it with its history attached: the file prepared, installed in a
+// terrain of its own, its grid swapped in as one step that keeps the old grid. The peak over
+// the terrain held before, and what terrain and step hold after, per vertex.
+void BM_MemoryHistoryLoad(benchmark::State& state) {
+    const int side = int(state.range(0));
+    const double n = double(side) * side;
+    for (auto _ : state) {
+        malloc_trim(0);
+        const int64_t heap0 = heap_meter::Live();
+        Scene scene(side, StartPose, 5);
+        KrTerrain* slot = &scene.terrain;
+        KrEditHistory history;
+        history.Attach(&slot);
+        const int64_t held = heap_meter::Live() - heap0;
+        const std::string path = FilePath();
+        scene.terrain.SaveMapVertexData(path.c_str());
+        heap_meter::ResetPeak();
+        KrTerrainGrid grid;
+        auto loaded = std::make_unique<KrTerrain>();
+        loaded->device = scene.terrain.device;
+        if (!PrepareMapVertexData(path.c_str(), &grid) || !loaded->InstallGrid(grid))
+            state.SkipWithError("load failed");
+        history.ReplaceGrid(std::move(loaded), "load");
+        const int64_t peak = heap_meter::Peak() - heap0;
+        std::remove(path.c_str());
+        state.counters["held_B_per_vertex"] = double(held) / n;
+        state.counters["after_B_per_vertex"] = double(heap_meter::Live() - heap0) / n;
+        state.counters["load_peak_x"] = double(peak) / double(held);
+        history.Detach();
+    }
+}
+
+double Milliseconds(const std::chrono::steady_clock::time_point& since) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since)
+        .count();
+}
+
+// The first frame after a create (kind 0) or a load of a settled file (kind 1), against a
+// settled frame of the same grid and pose. The time reported is the difference.
+void BM_FirstFrame(benchmark::State& state) {
+    const int side = int(state.range(0));
+    const bool load = state.range(1) == 1;
+    Scene scene(side, StartPose, 5);
+    const std::string path = FilePath();
+    if (load)
+        scene.terrain.SaveMapVertexData(path.c_str());
+    double settled = 1e30;
+    for (int i = 0; i < 5; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        scene.terrain.Update();
+        settled = std::min(settled, Milliseconds(start));
+    }
+    for (auto _ : state) {
+        const bool made = load ? scene.terrain.LoadMapVertexData(path.c_str())
+                               : scene.terrain.Create(side, side, 10);
+        if (!made)
+            state.SkipWithError("create or load failed");
+        const auto start = std::chrono::steady_clock::now();
+        scene.terrain.Update();
+        const double first = Milliseconds(start);
+        state.SetIterationTime((first - settled) * 1e-3);
+        state.counters["first_ms"] = first;
+        state.counters["settled_ms"] = settled;
+    }
+    std::remove(path.c_str());
+}
+
+BENCHMARK(BM_CreateFloor)->ArgsProduct({kBigSides})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Create)->ArgsProduct({kBigSides})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadFloor)->ArgsProduct({kBigSides})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Load)->ArgsProduct({kBigSides})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadOffGrid)->Arg(1025)->Arg(4097)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Memory)->ArgsProduct({{129, 1025, 2049, 4097}})->Iterations(1);
+BENCHMARK(BM_MemoryHistoryLoad)->Arg(1025)->Arg(4097)->Iterations(1);
+BENCHMARK(BM_FirstFrame)
+    ->ArgsProduct({kBigSides, {0, 1}})
+    ->ArgNames({"side", "load"})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -8,6 +8,7 @@
 #include "CTerrainTabMenu.h"
 #include "CTerrainTextureControl.h"
 #include "KrRenderer.h"
+#include "KrTerrainGrid.h"
 #include "memory_device.h"
 #include "resource.h"
 
@@ -74,6 +75,17 @@ QString FileLabel(const QString& path) {
 CTerrainTabMenu* TabMenu() {
     CMainFrame* frame = GetMainFrame();
     return frame ? frame->tabMenu : nullptr;
+}
+
+// A terrain of its own on device around a prepared grid: the device part of a new terrain
+// or a load, on the interface thread. Null with the reason in *error.
+std::unique_ptr<KrTerrain> TerrainWithGrid(IDirect3DDevice9* device, KrTerrainGrid& grid,
+                                           std::string* error) {
+    auto made = std::make_unique<KrTerrain>();
+    made->device = device;
+    if (!made->InstallGrid(grid, error))
+        return nullptr;
+    return made;
 }
 
 } // namespace
@@ -464,12 +476,15 @@ std::unique_ptr<KrTerrain> CTerrainMainView::ReadMapVertexData(QString* chosen) 
     if (!terrain)
         return nullptr;
     const QString& path = *chosen;
-    // Read beside the terrain, which takes the new grid only once it is complete. The
-    // terrain's reader opens regular files only, so a named pipe cannot block the view.
-    auto loaded = std::make_unique<KrTerrain>();
-    loaded->device = terrain->device;
+    // Read and checked beside the terrain without the device, then put into a terrain of its
+    // own; the view's terrain takes the new grid only once it is complete. The reader opens
+    // regular files only, so a named pipe cannot block the view.
+    KrTerrainGrid grid;
     std::string error;
-    if (!loaded->LoadMapVertexData(QFile::encodeName(path).constData(), &error)) {
+    std::unique_ptr<KrTerrain> loaded;
+    if (PrepareMapVertexData(QFile::encodeName(path).constData(), &grid, {}, &error))
+        loaded = TerrainWithGrid(terrain->device, grid, &error);
+    if (!loaded) {
         Prompts().Message(this, QStringLiteral("파일을 불러올 수 없습니다"),
                           QStringLiteral("파일을 불러올 수 없습니다\n%1\n\n%2\n\n지형은 바뀌지 "
                                          "않았습니다.")
@@ -489,11 +504,19 @@ bool CTerrainMainView::NewTerrain(int width, int depth, int cellSpacing, std::st
         return false;
     }
     KrRenderer* renderer = KrRenderer::GetInstance();
-    // The new terrain is made before the old one goes, so a failure keeps the old one.
-    auto* fresh = new KrTerrain();
-    fresh->device = renderer->device;
-    if (!renderer->device || !fresh->Create(width, depth, cellSpacing)) {
-        delete fresh;
+    // The grid is laid out without the device, then put into a terrain of its own before the
+    // old one goes, so a failure keeps the old one.
+    KrTerrainGrid grid;
+    std::string reason;
+    if (!PrepareGrid(width, depth, cellSpacing, &grid, {}, &reason)) {
+        if (error)
+            *error = reason + ".";
+        return false;
+    }
+    std::unique_ptr<KrTerrain> fresh;
+    if (renderer->device)
+        fresh = TerrainWithGrid(renderer->device, grid, nullptr);
+    if (!fresh) {
         if (error)
             *error = "그래픽 장치가 이 크기의 지형을 담지 못했습니다.";
         return false;
@@ -503,10 +526,10 @@ bool CTerrainMainView::NewTerrain(int width, int depth, int cellSpacing, std::st
     fresh->pickRay = pickRay;
     if (CTerrainDocument* document = Document()) {
         // The old terrain stays whole in the history, for undo.
-        document->ReplaceTerrain(std::unique_ptr<KrTerrain>(fresh));
+        document->ReplaceTerrain(std::move(fresh));
     } else {
         delete terrain;
-        terrain = fresh;
+        terrain = fresh.release();
     }
     renderer->camera.Reset();
     renderer->UpdateView();

@@ -1,7 +1,35 @@
 #include "memory_device.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+
+DeviceBytes::DeviceBytes(size_t size)
+    : bytes_(static_cast<uint8_t*>(std::calloc(size ? size : 1, 1))), size_(bytes_ ? size : 0) {}
+
+DeviceBytes::DeviceBytes(const DeviceBytes& other) : DeviceBytes(other.size_) {
+    if (size_ != other.size_)
+        throw std::bad_alloc();
+    std::memcpy(bytes_, other.bytes_, size_);
+}
+
+DeviceBytes& DeviceBytes::operator=(const DeviceBytes& other) {
+    if (this != &other) {
+        DeviceBytes copy(other);
+        std::swap(bytes_, copy.bytes_);
+        std::swap(size_, copy.size_);
+    }
+    return *this;
+}
+
+DeviceBytes::~DeviceBytes() {
+    std::free(bytes_);
+}
+
+bool DeviceBytes::operator==(const DeviceBytes& other) const {
+    return size_ == other.size_ && std::memcmp(bytes_, other.bytes_, size_) == 0;
+}
 
 bool DeviceFailures::Trip(bool& flag, int& after) {
     if (after > 0) {
@@ -20,8 +48,8 @@ bool TripPlain(bool flag) {
     return flag;
 }
 
-HRESULT LockRange(std::vector<uint8_t>& data, bool& locked, int& count, UINT& lastOffset,
-                  UINT& lastSize, bool fail, UINT offset, UINT size, void** out) {
+HRESULT LockRange(DeviceBytes& data, bool& locked, int& count, UINT& lastOffset, UINT& lastSize,
+                  bool fail, UINT offset, UINT size, void** out) {
     if (!out || fail || locked)
         return D3DERR_INVALIDCALL;
     if (size == 0)
@@ -359,7 +387,12 @@ HRESULT MemoryDevice::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3
     if (length == 0 ||
         failures->Trip(failures->createVertexBuffer, failures->createVertexBufferAfter))
         return D3DERR_OUTOFVIDEOMEMORY;
-    *buffer = new MemoryVertexBuffer(length, usage, fvf, pool, failures);
+    auto* made = new MemoryVertexBuffer(length, usage, fvf, pool, failures);
+    if (made->data.size() != length) {
+        made->Release();
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    *buffer = made;
     return D3D_OK;
 }
 
@@ -371,7 +404,12 @@ HRESULT MemoryDevice::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT form
     *buffer = nullptr;
     if (length == 0 || failures->createIndexBuffer)
         return D3DERR_OUTOFVIDEOMEMORY;
-    *buffer = new MemoryIndexBuffer(length, usage, format, pool, failures);
+    auto* made = new MemoryIndexBuffer(length, usage, format, pool, failures);
+    if (made->data.size() != length) {
+        made->Release();
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
+    *buffer = made;
     return D3D_OK;
 }
 

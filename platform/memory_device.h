@@ -8,6 +8,29 @@
 #include <memory>
 #include <vector>
 
+// A buffer's bytes, zero until written. The storage comes from calloc, which for large
+// buffers maps fresh pages that the system only provides once they are written: a buffer
+// that frames fill only the start of (a terrain's index buffer) holds little more.
+class DeviceBytes {
+public:
+    // Empty when the memory could not be had.
+    explicit DeviceBytes(size_t size = 0);
+    DeviceBytes(const DeviceBytes& other);
+    DeviceBytes& operator=(const DeviceBytes& other);
+    ~DeviceBytes();
+
+    uint8_t* data() { return bytes_; }
+    const uint8_t* data() const { return bytes_; }
+    size_t size() const { return size_; }
+    uint8_t& operator[](size_t i) { return bytes_[i]; }
+    uint8_t operator[](size_t i) const { return bytes_[i]; }
+    bool operator==(const DeviceBytes& other) const;
+
+private:
+    uint8_t* bytes_ = nullptr;
+    size_t size_ = 0;
+};
+
 // Reference counting shared by the memory objects.
 template <class Interface> class RefCounted : public Interface {
 public:
@@ -47,7 +70,7 @@ public:
     HRESULT Unlock() override;
     HRESULT GetDesc(D3DVERTEXBUFFER_DESC* desc) override;
 
-    std::vector<uint8_t> data;
+    DeviceBytes data;
     D3DVERTEXBUFFER_DESC desc{};
     bool locked = false;
     int lockCount = 0;
@@ -65,7 +88,7 @@ public:
     HRESULT Unlock() override;
     HRESULT GetDesc(D3DINDEXBUFFER_DESC* desc) override;
 
-    std::vector<uint8_t> data;
+    DeviceBytes data;
     D3DINDEXBUFFER_DESC desc{};
     bool locked = false;
     int lockCount = 0;

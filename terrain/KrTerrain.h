@@ -65,15 +65,23 @@ struct KrSplatLayer {
 class KrEditHistory;
 class KrQuadTree;
 struct KrAutoPaintRule;
+struct KrTerrainGrid;
 
 class KrTerrain : public KrNode {
 public:
     KrTerrain();
     ~KrTerrain() override;
 
-    // Grid and vertex data.
+    // Grid and vertex data. Create and LoadMapVertexData prepare the grid (KrTerrainGrid.h)
+    // and install it in one go.
     bool Create(int32_t width, int32_t depth, int32_t cellSpacing);
     bool BuildVertices();
+    // On the interface thread: puts a prepared grid in place, making its vertex and index
+    // buffers (a grid of the same size reuses those there), filling the vertex buffer, and
+    // making the brush outline buffer if the terrain has none yet. Afterwards `grid` holds
+    // the previous grid's arrays, which may be freed on any thread. On failure the terrain
+    // and `grid` are as they were.
+    bool InstallGrid(KrTerrainGrid& grid, std::string* error = nullptr);
     bool UpdateNormals(const int32_t* triangles);
     // The vertex buffer is refreshed only where the master array changed. The brush, the
     // normal pass and the grid's own builders keep track of that; code that writes
@@ -82,6 +90,9 @@ public:
 
     // MapVertexData file. On failure the reason goes to *error (if given); a failed save
     // leaves any existing file untouched, a failed load leaves the terrain untouched.
+    // The save reads only info and the master array and calls no device, so it may run on
+    // another thread as long as nothing writes them meanwhile: Update does (the normal pass,
+    // the tools), Render does not.
     bool SaveMapVertexData(const char* path, std::string* error = nullptr) const;
     bool LoadMapVertexData(const char* path, std::string* error = nullptr);
 
@@ -128,11 +139,12 @@ public:
     void BeginAlphaMapEdit(int32_t layer, const RECT& texels);
 
     // Edit history support (terrain_history.cpp).
-    // Exchanges the grids (description, master array, device buffers, quadtree) of two
-    // terrains. Each side's vertex buffer must hold its whole array.
+    // Exchanges the grids (description, master array, device buffers, quadtree, the normal
+    // pass's per-vertex counts) of two terrains. Each side's vertex buffer must hold its
+    // whole array.
     void SwapGrid(KrTerrain& other);
-    // Drops the device buffers of a grid kept aside, so a kept grid costs its master array
-    // only; RestoreGridBuffers makes them again from the array.
+    // Drops the device buffers of a grid kept aside, so a kept grid costs its arrays and
+    // quadtree only; RestoreGridBuffers makes them again from the array.
     void ReleaseGridBuffers();
     bool RestoreGridBuffers();
     // Sends the changed vertices to the device now instead of at the next frame.
@@ -140,8 +152,8 @@ public:
     // Takes over the settings that are not part of the terrain's data (brush, paint,
     // fill mode, level of detail, tool) and the borrowed device and pick record.
     void TakeSettingsFrom(const KrTerrain& other);
-    // Roughly what this terrain holds in memory outside the device: master array,
-    // quadtree, textures and alpha maps.
+    // Roughly what this terrain holds in memory outside the device: master array, work
+    // arrays, quadtree, textures and alpha maps.
     size_t HeldBytes() const;
 
     int32_t fillMode = D3DFILL_SOLID;
@@ -190,11 +202,14 @@ public:
     bool pickHit = false;
 
 private:
-    // Per vertex, for the normal pass: its normal before the pass and how often this frame's
-    // list names it.
-    struct NormalWork {
+    // The normal pass's work. Per vertex, how often this frame's list names it (a vertex
+    // named 255 times or more keeps its count in normalCrowd_); in order of first listing,
+    // the normals the listed vertices had before the pass.
+    struct NormalBefore {
         float nx, ny, nz;
-        int32_t uses;
+    };
+    struct CrowdedVertex {
+        int32_t index, uses;
     };
 
     struct IndexRange {
@@ -206,17 +221,23 @@ private:
     // be made, and then changed_ is uploaded whole).
     IndexRange changed_{INT32_MAX, -1};
     std::unique_ptr<IndexRange[]> changedRows_;
-    // numVertices entries, made by the first normal pass on a grid.
-    std::unique_ptr<NormalWork[]> normalWork_;
+    // numVertices zeroes, made with the grid; the other two grow with the longest list.
+    std::unique_ptr<uint8_t[]> normalUses_;
+    std::unique_ptr<NormalBefore[]> normalsBefore_;
+    size_t normalsBeforeCapacity_ = 0;
+    std::unique_ptr<CrowdedVertex[]> normalCrowd_;
+    size_t normalCrowdCapacity_ = 0;
 
+    bool ReserveNormalWork(int64_t count);
     void MarkVertex(int32_t index);
     // Copies the changed vertices to the device, a few row runs at a time.
     bool UploadChangedVertices();
 
+    // Which buffers Install makes: the vertex buffer alone (BuildVertices), or both.
+    enum class Buffers { Vertices, Grid };
+    bool Install(KrTerrainGrid& grid, Buffers buffers, std::string* error);
     // A new grid whose vertex buffer already holds the whole array.
     void ResetVertexTracking();
-    // The quadtree size rule: rebuilds or drops the tree for the current grid.
-    void ApplyQuadTreeRule();
     void ReleaseSplatting();
 
     // The round shape and the modes past flatten, one step.

@@ -1,8 +1,10 @@
 // The MapVertexData file: W and D as int32, the three spacings as float32, then every
 // vertex record as it is in memory. Little-endian, no magic number.
 #include "KrTerrain.h"
+#include "KrTerrainGrid.h"
 #include "safe_file.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -21,6 +23,8 @@ static_assert(std::endian::native == std::endian::little,
 namespace {
 
 constexpr size_t kHeaderBytes = 20;
+// 8 MiB of records a read.
+constexpr size_t kVerticesPerRead = size_t{1} << 18;
 
 struct FileHeader {
     int32_t vertsPerRow;
@@ -33,13 +37,6 @@ struct FileCloser {
     void operator()(FILE* f) const { std::fclose(f); }
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
-template <class T> void ReleaseAndClear(T*& object) {
-    if (object) {
-        object->Release();
-        object = nullptr;
-    }
-}
 
 bool Fail(std::string* error, std::string reason) {
     if (error)
@@ -63,13 +60,22 @@ bool KrTerrain::SaveMapVertexData(const char* path, std::string* error) const {
            file.Write(vertices, vertexBytes, error) && file.Commit(error);
 }
 
-// Everything is checked and read into new memory and new device buffers first; only a
-// complete, consistent file replaces the grid, so a bad file loses nothing.
+// Everything is checked and read into new memory first; only a complete, consistent file
+// replaces the grid, so a bad file loses nothing.
 bool KrTerrain::LoadMapVertexData(const char* path, std::string* error) {
     if (!path || !*path)
         return Fail(error, "파일 이름이 없습니다");
     if (!device)
         return Fail(error, "지형을 올릴 그래픽 장치가 없습니다");
+    KrTerrainGrid grid;
+    return PrepareMapVertexData(path, &grid, {}, error) && InstallGrid(grid, error);
+}
+
+bool PrepareMapVertexData(const char* path, KrTerrainGrid* grid, const KrProgress& progress,
+                          std::string* error) {
+    *grid = KrTerrainGrid{};
+    if (!path || !*path)
+        return Fail(error, "파일 이름이 없습니다");
 
     // A named pipe or a device is refused before it can block the interface.
     FilePtr file(OpenRegularFileStream(path, error));
@@ -105,9 +111,18 @@ bool KrTerrain::LoadMapVertexData(const char* path, std::string* error) {
     std::unique_ptr<KrTerrainVertex[]> array(new (std::nothrow) KrTerrainVertex[count]);
     if (!array)
         return Fail(error, "이 크기의 격자를 담을 메모리가 부족합니다");
-    // The size check could race with a writer; the reads themselves decide.
-    if (std::fread(array.get(), sizeof(KrTerrainVertex), count, file.get()) != count)
-        return Fail(error, "파일이 일찍 끝났거나 읽을 수 없습니다");
+    // The size check could race with a writer; the reads themselves decide. Read in pieces
+    // so that progress shows and a cancel is heard.
+    constexpr float kReadShare = 0.6f, kCheckShare = 0.1f;
+    for (size_t done = 0; done < count;) {
+        if (progress.Cancelled())
+            return Fail(error, kPreparationCancelled);
+        progress.Report(kReadShare * static_cast<float>(done) / static_cast<float>(count));
+        const size_t piece = std::min(kVerticesPerRead, count - done);
+        if (std::fread(array.get() + done, sizeof(KrTerrainVertex), piece, file.get()) != piece)
+            return Fail(error, "파일이 일찍 끝났거나 읽을 수 없습니다");
+        done += piece;
+    }
     if (std::fgetc(file.get()) != EOF)
         return Fail(error, "파일에 격자보다 많은 데이터가 있습니다");
     file.reset();
@@ -117,41 +132,14 @@ bool KrTerrain::LoadMapVertexData(const char* path, std::string* error) {
         if (!std::isfinite(floats[i]))
             return Fail(error,
                         "정점 " + std::to_string(i / 8) + "에 유한하지 않은 값이 " + "있습니다");
+    progress.Report(kReadShare + kCheckShare);
 
-    KrTerrainInfo loaded{};
-    loaded.InitInfo(w, d, header.spacing[0], header.spacing[1], header.spacing[2]);
-    const UINT vertexBytes = static_cast<UINT>(count * sizeof(KrTerrainVertex));
-
-    IDirect3DVertexBuffer9* newVertices = nullptr;
-    if (FAILED(device->CreateVertexBuffer(vertexBytes, 0, kTerrainFvf, D3DPOOL_DEFAULT,
-                                          &newVertices, nullptr)))
-        return Fail(error, "그래픽 장치가 격자의 정점 버퍼를 만들지 못했습니다");
-    void* locked = nullptr;
-    if (FAILED(newVertices->Lock(0, vertexBytes, &locked, 0))) {
-        newVertices->Release();
-        return Fail(error, "그래픽 장치가 정점 버퍼를 채우지 못했습니다");
-    }
-    std::memcpy(locked, array.get(), vertexBytes);
-    newVertices->Unlock();
-
-    IDirect3DIndexBuffer9* newIndices = nullptr;
-    if (FAILED(device->CreateIndexBuffer(static_cast<UINT>(loaded.numTriangles) * 12, 0,
-                                         D3DFMT_INDEX32, D3DPOOL_DEFAULT, &newIndices, nullptr))) {
-        newVertices->Release();
-        return Fail(error, "그래픽 장치가 격자의 인덱스 버퍼를 만들지 못했습니다");
-    }
-
-    info = loaded;
-    ReleaseAndClear(vertexBuffer);
-    vertexBuffer = newVertices;
-    delete[] vertices;
-    vertices = array.release();
-    ResetVertexTracking();
-    ApplyQuadTreeRule();
-    ReleaseAndClear(indexBuffer);
-    indexBuffer = newIndices;
-    // The last frame's list and hit belong to the old grid.
-    visibleTriangleCount = 0;
-    pickHit = false;
+    KrTerrainGrid loaded;
+    loaded.info.InitInfo(w, d, header.spacing[0], header.spacing[1], header.spacing[2]);
+    loaded.vertices = std::move(array);
+    std::string reason;
+    if (!PrepareGridTables(&loaded, progress, kReadShare + kCheckShare, 1.0f, &reason))
+        return Fail(error, reason);
+    *grid = std::move(loaded);
     return true;
 }

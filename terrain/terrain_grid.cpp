@@ -1,8 +1,8 @@
-// The grid itself: its description, a flat layout, the normals and the lifetime of the
-// buffers.
+// The grid itself: its description, putting a prepared grid in place and the lifetime of
+// the buffers.
 #include "KrQuadTree.h"
 #include "KrTerrain.h"
-#include "d3dx9.h"
+#include "KrTerrainGrid.h"
 
 #include <cmath>
 #include <cstring>
@@ -10,8 +10,10 @@
 
 namespace {
 
-bool IsPowerOfTwoAtLeast2(int32_t n) {
-    return n >= 2 && (n & (n - 1)) == 0;
+bool Fail(std::string* error, const char* reason) {
+    if (error)
+        *error = reason;
+    return false;
 }
 
 template <class T> void ReleaseAndClear(T*& object) {
@@ -80,27 +82,11 @@ void KrTerrain::ReleaseSplatting() {
 // what it had (or stays empty and draws nothing). A device failure part way leaves the
 // previous grid in place too, since every buffer is made before the old one goes.
 bool KrTerrain::Create(int32_t width, int32_t depth, int32_t cellSpacing) {
-    const float s = static_cast<float>(cellSpacing);
-    if (!device || !IsValidTerrainSize(width, depth, s))
+    if (!device || !IsValidTerrainSize(width, depth, static_cast<float>(cellSpacing)))
         return false;
-
-    const KrTerrainInfo previous = info;
-    info.InitInfo(width, depth, s, s, s);
-
-    IDirect3DIndexBuffer9* newIndices = nullptr;
-    if (FAILED(device->CreateIndexBuffer(static_cast<UINT>(info.numTriangles) * 12, 0,
-                                         D3DFMT_INDEX32, D3DPOOL_DEFAULT, &newIndices, nullptr))) {
-        info = previous;
+    KrTerrainGrid grid;
+    if (!PrepareGrid(width, depth, cellSpacing, &grid) || !Install(grid, Buffers::Grid, nullptr))
         return false;
-    }
-    if (!BuildVertices()) {
-        newIndices->Release();
-        info = previous;
-        return false;
-    }
-    ReleaseAndClear(indexBuffer);
-    indexBuffer = newIndices;
-    visibleTriangleCount = 0;
 
     if (!brushOutlineBuffer &&
         FAILED(device->CreateVertexBuffer(kBrushOutlinePoints * 12, 0, D3DFVF_XYZ, D3DPOOL_DEFAULT,
@@ -109,64 +95,88 @@ bool KrTerrain::Create(int32_t width, int32_t depth, int32_t cellSpacing) {
     return true;
 }
 
+// Lays out the grid that info describes, with a new vertex buffer; the index buffer is
+// Create's to make.
 bool KrTerrain::BuildVertices() {
     if (!device)
         return false;
-    const int32_t w = info.vertsPerRow;
-    const int32_t d = info.vertsPerCol;
-    const UINT bytes = static_cast<UINT>(info.numVertices) * sizeof(KrTerrainVertex);
-
-    IDirect3DVertexBuffer9* buffer = nullptr;
-    if (FAILED(
-            device->CreateVertexBuffer(bytes, 0, kTerrainFvf, D3DPOOL_DEFAULT, &buffer, nullptr)))
-        return false;
-    void* locked = nullptr;
-    if (FAILED(buffer->Lock(0, bytes, &locked, 0))) {
-        buffer->Release();
-        return false;
-    }
-
-    auto* array = new KrTerrainVertex[static_cast<size_t>(info.numVertices)];
-    auto* out = static_cast<KrTerrainVertex*>(locked);
-    const float halfW = static_cast<float>(w) * 0.5f;
-    const float halfD = static_cast<float>(d) * 0.5f;
-    for (int32_t i = 0; i < d; ++i) {
-        for (int32_t j = 0; j < w; ++j) {
-            KrTerrainVertex v;
-            v.x = (static_cast<float>(j) - halfW) * info.cellSpacingX;
-            v.y = 0.0f;
-            v.z = -(static_cast<float>(i) - halfD) * info.cellSpacingZ;
-            D3DXVECTOR3 normal(v.x, 0.0f, v.z);
-            D3DXVec3Normalize(&normal, &normal);
-            v.nx = normal.x;
-            v.ny = normal.y;
-            v.nz = normal.z;
-            v.u = static_cast<float>(j) / static_cast<float>(w - 1);
-            v.v = static_cast<float>(i) / static_cast<float>(d - 1);
-            const size_t index = static_cast<size_t>(i) * static_cast<size_t>(w) + j;
-            out[index] = v;
-            array[index] = v;
-        }
-    }
-    buffer->Unlock();
-
-    ReleaseAndClear(vertexBuffer);
-    vertexBuffer = buffer;
-    delete[] vertices;
-    vertices = array;
-    ResetVertexTracking();
-    ApplyQuadTreeRule();
-    return true;
+    KrTerrainGrid grid;
+    return PrepareGrid(info, &grid) && Install(grid, Buffers::Vertices, nullptr);
 }
 
-void KrTerrain::ApplyQuadTreeRule() {
-    quadTreeEnabled =
-        IsPowerOfTwoAtLeast2(info.vertsPerRow - 1) && IsPowerOfTwoAtLeast2(info.vertsPerCol - 1);
-    delete quadTree;
-    quadTree = nullptr;
-    if (!quadTreeEnabled)
-        return;
-    quadTree = new KrQuadTree(info.vertsPerRow, info.vertsPerCol);
-    quadTree->Build(vertices);
-    quadTree->LinkNeighbours(quadTree, vertices, quadTree->corners[CornerTR] + 1);
+// A terrain that never had a grid gets its brush outline here too, before anything else,
+// so that a failure still leaves it as it was.
+bool KrTerrain::InstallGrid(KrTerrainGrid& grid, std::string* error) {
+    if (!device)
+        return Fail(error, "지형을 올릴 그래픽 장치가 없습니다");
+    if (!brushOutlineBuffer &&
+        FAILED(device->CreateVertexBuffer(kBrushOutlinePoints * 12, 0, D3DFVF_XYZ, D3DPOOL_DEFAULT,
+                                          &brushOutlineBuffer, nullptr)))
+        return Fail(error, "그래픽 장치가 브러시 외곽선을 만들지 못했습니다");
+    return Install(grid, Buffers::Grid, error);
+}
+
+bool KrTerrain::Install(KrTerrainGrid& grid, Buffers buffers, std::string* error) {
+    if (!device)
+        return Fail(error, "지형을 올릴 그래픽 장치가 없습니다");
+    if (!grid.vertices || !grid.normalUses || grid.info.numVertices <= 0)
+        return Fail(error, "올릴 격자가 없습니다");
+    const bool withIndices = buffers == Buffers::Grid;
+    const KrTerrainInfo& next = grid.info;
+    const UINT vertexBytes = static_cast<UINT>(next.numVertices) * sizeof(KrTerrainVertex);
+
+    // A grid of the same size goes into the buffers already there: a frame's index list is
+    // written whole before it is drawn, and the vertex buffer is overwritten last, once
+    // nothing else can fail.
+    const UINT indexBytes = static_cast<UINT>(next.numTriangles) * 12;
+    D3DINDEXBUFFER_DESC indexDesc{};
+    D3DVERTEXBUFFER_DESC vertexDesc{};
+    const bool sameIndices =
+        indexBuffer && SUCCEEDED(indexBuffer->GetDesc(&indexDesc)) && indexDesc.Size == indexBytes;
+    const bool sameVertices = vertexBuffer && SUCCEEDED(vertexBuffer->GetDesc(&vertexDesc)) &&
+                              vertexDesc.Size == vertexBytes;
+    IDirect3DIndexBuffer9* newIndices = nullptr;
+    if (withIndices && !sameIndices &&
+        FAILED(device->CreateIndexBuffer(indexBytes, 0, D3DFMT_INDEX32, D3DPOOL_DEFAULT,
+                                         &newIndices, nullptr)))
+        return Fail(error, "그래픽 장치가 격자의 인덱스 버퍼를 만들지 못했습니다");
+    IDirect3DVertexBuffer9* target = sameVertices ? vertexBuffer : nullptr;
+    if (!target && FAILED(device->CreateVertexBuffer(vertexBytes, 0, kTerrainFvf, D3DPOOL_DEFAULT,
+                                                     &target, nullptr))) {
+        ReleaseAndClear(newIndices);
+        return Fail(error, "그래픽 장치가 격자의 정점 버퍼를 만들지 못했습니다");
+    }
+    void* locked = nullptr;
+    if (FAILED(target->Lock(0, vertexBytes, &locked, 0))) {
+        if (target != vertexBuffer)
+            target->Release();
+        ReleaseAndClear(newIndices);
+        return Fail(error, "그래픽 장치가 정점 버퍼를 채우지 못했습니다");
+    }
+    std::memcpy(locked, grid.vertices.get(), vertexBytes);
+    target->Unlock();
+
+    if (newIndices) {
+        ReleaseAndClear(indexBuffer);
+        indexBuffer = newIndices;
+    }
+    if (target != vertexBuffer) {
+        ReleaseAndClear(vertexBuffer);
+        vertexBuffer = target;
+    }
+    // The previous grid's arrays go back in `grid`, to be freed wherever the caller likes.
+    std::swap(info, grid.info);
+    KrTerrainVertex* previous = vertices;
+    vertices = grid.vertices.release();
+    grid.vertices.reset(previous);
+    KrQuadTree* previousTree = quadTree;
+    quadTree = grid.quadTree.release();
+    grid.quadTree.reset(previousTree);
+    std::swap(normalUses_, grid.normalUses);
+    quadTreeEnabled = quadTree != nullptr;
+    ResetVertexTracking();
+    // The last frame's list and hit belong to the old grid.
+    visibleTriangleCount = 0;
+    pickHit = false;
+    return true;
 }

@@ -33,6 +33,8 @@ void KrTerrain::SwapGrid(KrTerrain& other) {
     std::swap(indexBuffer, other.indexBuffer);
     std::swap(quadTree, other.quadTree);
     std::swap(quadTreeEnabled, other.quadTreeEnabled);
+    // All zeroes between frames, but sized by the grid.
+    std::swap(normalUses_, other.normalUses_);
     for (KrTerrain* t : {this, &other}) {
         t->visibleTriangleCount = 0; // the last list named the other grid's vertices
         t->pickHit = false;
@@ -106,9 +108,14 @@ size_t KrTerrain::HeldBytes() const {
     size_t bytes = sizeof(KrTerrain);
     if (vertices)
         bytes += size_t(info.numVertices) * sizeof(KrTerrainVertex);
-    // A tile per cell and the levels above them: about four thirds of the cells.
+    if (normalUses_)
+        bytes += size_t(info.numVertices);
+    if (changedRows_)
+        bytes += size_t(info.vertsPerCol) * sizeof(IndexRange);
+    bytes += normalsBeforeCapacity_ * sizeof(NormalBefore) +
+             normalCrowdCapacity_ * sizeof(CrowdedVertex);
     if (quadTree)
-        bytes += size_t(info.cellsPerRow) * size_t(info.cellsPerCol) * 4 / 3 * sizeof(KrQuadTree);
+        bytes += quadTree->HeldBytes();
     for (const KrTextureEntry* entry : textures)
         bytes += TextureBytes(entry);
     for (const KrTextureEntry* entry : alphaMaps)

@@ -192,7 +192,11 @@ void KrTerrain::MarkVertex(int32_t index) {
 
 void KrTerrain::ResetVertexTracking() {
     changed_ = IndexRange{INT32_MAX, -1};
-    normalWork_.reset();
+    // Sized by the lists of the grid before; the new grid's lists size them again.
+    normalsBefore_.reset();
+    normalsBeforeCapacity_ = 0;
+    normalCrowd_.reset();
+    normalCrowdCapacity_ = 0;
     changedRows_.reset(new (std::nothrow) IndexRange[static_cast<size_t>(info.vertsPerCol)]);
     if (changedRows_)
         std::fill_n(changedRows_.get(), info.vertsPerCol, IndexRange{INT32_MAX, -1});
@@ -247,27 +251,61 @@ bool KrTerrain::UploadChangedVertices() {
     return true;
 }
 
+// The work arrays for a list of count triangles: they grow only when a longer list comes.
+bool KrTerrain::ReserveNormalWork(int64_t count) {
+    const auto vertexCount = static_cast<size_t>(info.numVertices);
+    if (!normalUses_) {
+        normalUses_.reset(new (std::nothrow) uint8_t[vertexCount]());
+        if (!normalUses_)
+            return false;
+    }
+    const size_t listed = std::min(vertexCount, static_cast<size_t>(3 * count));
+    if (normalsBeforeCapacity_ < listed) {
+        normalsBefore_.reset(new (std::nothrow) NormalBefore[listed]);
+        normalsBeforeCapacity_ = normalsBefore_ ? listed : 0;
+        if (!normalsBefore_)
+            return false;
+    }
+    // Each vertex listed more than 255 times takes 255 listings of its own.
+    const size_t crowded = static_cast<size_t>(3 * count / 256) + 1;
+    if (normalCrowdCapacity_ < crowded) {
+        normalCrowd_.reset(new (std::nothrow) CrowdedVertex[crowded]);
+        normalCrowdCapacity_ = normalCrowd_ ? crowded : 0;
+        if (!normalCrowd_)
+            return false;
+    }
+    return true;
+}
+
 bool KrTerrain::UpdateNormals(const int32_t* triangles) {
     if (!vertices || !vertexBuffer)
         return false;
-    if (!normalWork_) {
-        normalWork_.reset(new (std::nothrow) NormalWork[static_cast<size_t>(info.numVertices)]());
-        if (!normalWork_)
-            return false; // nothing changed; the next frame tries again
-    }
-    NormalWork* work = normalWork_.get();
     const int64_t count = visibleTriangleCount > 0 ? visibleTriangleCount : 0;
+    if (!ReserveNormalWork(count))
+        return false; // nothing changed; the next frame tries again
+    uint8_t* uses = normalUses_.get();
+    NormalBefore* before = normalsBefore_.get();
+    CrowdedVertex* crowd = normalCrowd_.get();
+    size_t firstListings = 0, crowded = 0;
 
     // Faces, added to their vertices in list order; a vertex's first listing keeps its old
     // normal to compare with at the end.
     const auto add = [&](const int32_t* tri, const Face& f) {
         for (int k = 0; k < 3; ++k) {
-            KrTerrainVertex& v = vertices[tri[k]];
-            NormalWork& w = work[tri[k]];
-            if (w.uses++ == 0) {
-                w.nx = v.nx;
-                w.ny = v.ny;
-                w.nz = v.nz;
+            const int32_t index = tri[k];
+            KrTerrainVertex& v = vertices[index];
+            uint8_t& u = uses[index];
+            if (u == 0)
+                before[firstListings++] = NormalBefore{v.nx, v.ny, v.nz};
+            if (u < 255) {
+                ++u;
+            } else {
+                size_t c = 0;
+                while (c < crowded && crowd[c].index != index)
+                    ++c;
+                if (c == crowded)
+                    crowd[crowded++] = CrowdedVertex{index, 255};
+                ++crowd[c].uses;
             }
             v.nx += f.x;
             v.ny += f.y;
@@ -284,26 +322,29 @@ bool KrTerrain::UpdateNormals(const int32_t* triangles) {
     for (; t < count; ++t)
         add(triangles + 3 * t, FaceNormal(vertices, triangles + 3 * t));
 
-    // Each vertex once, at its first listing, four at a time.
-    int32_t batch[4], uses[4];
+    // Each vertex once, at its first listing (the order the old normals were kept in), four
+    // at a time.
+    int32_t batch[4], batchUses[4];
+    const NormalBefore* batchBefore[4];
     int filled = 0;
+    size_t firstListing = 0;
     const auto flush = [&] {
         alignas(16) float x[4] = {1, 1, 1, 1}, y[4] = {}, z[4] = {};
         int32_t lanes[4] = {0, 0, 0, 0};
         for (int i = 0; i < filled; ++i) {
             const KrTerrainVertex& v = vertices[batch[i]];
             x[i] = v.nx, y[i] = v.ny, z[i] = v.nz;
-            lanes[i] = uses[i];
+            lanes[i] = batchUses[i];
         }
         NormalizeRepeated4(x, y, z, lanes);
         for (int i = 0; i < filled; ++i) {
             const int32_t index = batch[i];
             KrTerrainVertex& v = vertices[index];
             v.nx = x[i], v.ny = y[i], v.nz = z[i];
-            const NormalWork& w = work[index];
-            if (!SameBits(x[i], w.nx) || !SameBits(y[i], w.ny) || !SameBits(z[i], w.nz)) {
+            const NormalBefore& old = *batchBefore[i];
+            if (!SameBits(x[i], old.nx) || !SameBits(y[i], old.ny) || !SameBits(z[i], old.nz)) {
                 if (history)
-                    history->CaptureNormal(*this, index, w.nx, w.ny, w.nz);
+                    history->CaptureNormal(*this, index, old.nx, old.ny, old.nz);
                 MarkVertex(index);
             }
         }
@@ -311,12 +352,17 @@ bool KrTerrain::UpdateNormals(const int32_t* triangles) {
     };
     for (int64_t i = 0; i < 3 * count; ++i) {
         const int32_t index = triangles[i];
-        NormalWork& w = work[index];
-        if (w.uses == 0)
+        uint8_t& u = uses[index];
+        if (u == 0)
             continue;
+        int32_t n = u;
+        for (size_t c = 0; n == 255 && c < crowded; ++c)
+            if (crowd[c].index == index)
+                n = crowd[c].uses;
         batch[filled] = index;
-        uses[filled] = w.uses;
-        w.uses = 0;
+        batchUses[filled] = n;
+        batchBefore[filled] = &before[firstListing++];
+        u = 0;
         if (++filled == 4)
             flush();
     }

@@ -4,6 +4,7 @@
 #include "KrAutoPaint.h"
 #include "KrBrushShape.h"
 #include "KrEditHistory.h"
+#include "KrTerrainGrid.h"
 #include "terrain_fixture.h"
 
 #include <unistd.h>
@@ -69,10 +70,14 @@ public:
         t->pickRay = &ray;
         return t;
     }
+    // As the editor loads: the file read and prepared without the device, installed in a
+    // terrain of its own, whose grid the history then swaps in.
     void Load(size_t file) {
+        KrTerrainGrid grid;
+        ASSERT_TRUE(PrepareMapVertexData(files[file].c_str(), &grid));
         auto fresh = std::make_unique<KrTerrain>();
         fresh->device = device;
-        ASSERT_TRUE(fresh->LoadMapVertexData(files[file].c_str()));
+        ASSERT_TRUE(fresh->InstallGrid(grid));
         history.ReplaceGrid(std::move(fresh), "불러오기");
     }
     // One frame seen from eye, with the pick ray over (x, z).
@@ -623,4 +628,32 @@ TEST(EditHistory, WholeTerrainStepsKeepTheOldObjectOrGrid) {
     ASSERT_TRUE(h.Redo());
     EXPECT_EQ(first->info.vertsPerCol, 17);
     EXPECT_EQ(first->quadTreeEnabled, 0);
+}
+
+// A kept grid counts what it holds: the master array, the normal pass's counts and the
+// quadtree's table (under 11 bytes a vertex), so that the bound keeps what it can. A grid
+// swapped in brings its own counts: a load larger than the grid before runs its frames
+// exactly as a terrain that loaded the file itself.
+TEST(EditHistory, GridStepsKeepAndBringTheWholeGrid) {
+    HistoryRig rig;
+    KrEditHistory& h = rig.history;
+    KrTerrain* first = rig.terrain;
+    const auto n = size_t(first->info.numVertices);
+    ASSERT_NE(first->quadTree, nullptr);
+    EXPECT_LE(first->quadTree->HeldBytes(), 11 * n);
+    h.ReplaceTerrain(rig.NewTerrain(9, 9, 5), "새 지형");
+    const size_t kept = h.StepBytes(0);
+    EXPECT_GE(kept, n * (sizeof(KrTerrainVertex) + 1) + first->quadTree->HeldBytes());
+    EXPECT_LE(kept, n * (sizeof(KrTerrainVertex) + 1 + 11) + sizeof(KrTerrain) + 4096);
+
+    rig.Load(0);
+    auto direct = rig.NewTerrain(2, 2, 1);
+    ASSERT_TRUE(direct->LoadMapVertexData(rig.files[0].c_str()));
+    const D3DXMATRIX view = CullView(kOverview, D3DXVECTOR3(0, 0, 400));
+    for (int frame = 0; frame < 3; ++frame) {
+        ASSERT_TRUE(rig.terrain->UpdateTerrain(view, CullProjection()));
+        ASSERT_TRUE(direct->UpdateTerrain(view, CullProjection()));
+    }
+    ASSERT_EQ(rig.terrain->info.numVertices, 33 * 33);
+    EXPECT_EQ(std::memcmp(rig.terrain->vertices, direct->vertices, 33 * 33 * 32), 0);
 }

@@ -5,11 +5,17 @@
 
 namespace {
 
-int CountNodes(const KrQuadTree* n) {
+int CountTiles(const KrQuadTree& tree, KrQuadTile tile) {
     int count = 1;
-    for (const KrQuadTree* c : n->children)
-        count += c ? CountNodes(c) : 0;
+    for (int q = 0; tree.Subdivide(tile) && q < 4; ++q)
+        count += CountTiles(tree, tree.Child(tile, q));
     return count;
+}
+
+std::array<int32_t, 4> CornersOf(const KrQuadTree& tree, KrQuadTile tile) {
+    std::array<int32_t, 4> c;
+    tree.Corners(tile, c.data());
+    return c;
 }
 
 // The area seen from above, positive when the triangle faces up (clockwise from above).
@@ -43,15 +49,17 @@ int32_t FindTJunction(const std::vector<Triangle>& list, int32_t w, int32_t vert
 TEST(QuadTree, ThreeByThreeShapeAndBothLevels) {
     MemoryTerrain m(3, 3);
     KrQuadTree* root = m.terrain.quadTree;
-    ASSERT_EQ(CountNodes(root), 5);
-    EXPECT_EQ(std::to_array(root->corners), (std::array<int32_t, 4>{0, 2, 6, 8}));
-    EXPECT_EQ(root->centre, 4);
-    EXPECT_NEAR(root->boundingSphere.radius, 0.5f * std::sqrt(800.0f), 1e-4f);
+    const KrQuadTree& tree = *root;
+    const KrQuadTile top = tree.Root();
+    ASSERT_EQ(CountTiles(tree, top), 5);
+    EXPECT_EQ(CornersOf(tree, top), (std::array<int32_t, 4>{0, 2, 6, 8}));
+    EXPECT_EQ(tree.Centre(top), 4);
+    EXPECT_NEAR(tree.Radius(top), 0.5f * std::sqrt(800.0f), 1e-4f);
     const std::array<int32_t, 4> leaves[4] = {
         {0, 1, 3, 4}, {1, 2, 4, 5}, {3, 4, 6, 7}, {4, 5, 7, 8}};
     for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(std::to_array(root->children[i]->corners), leaves[i]);
-    EXPECT_EQ(root->children[0]->centre, 2); // the average, not a vertex of the cell
+        EXPECT_EQ(CornersOf(tree, tree.Child(top, i)), leaves[i]);
+    EXPECT_EQ(tree.Centre(tree.Child(top, 0)), 2); // the average, not a vertex of the cell
 
     const KrFrustum f = EverythingFrustum(D3DXVECTOR3(0, 100, 0));
     // Coarse: the root whole, always exactly two triangles as it has no neighbours.
@@ -65,16 +73,23 @@ TEST(QuadTree, ThreeByThreeShapeAndBothLevels) {
 TEST(QuadTree, ThirtyThreeSquareNeighbourLinks) {
     MemoryTerrain m(33, 33);
     KrQuadTree* root = m.terrain.quadTree;
-    KrQuadTree* const* q = root->children;
-    using Links = std::array<KrQuadTree*, 4>; // up, down, left, right; borders stay null
-    EXPECT_EQ(std::to_array(q[0]->neighbours), (Links{nullptr, q[2], nullptr, q[1]}));
-    EXPECT_EQ(std::to_array(q[3]->neighbours), (Links{q[1], nullptr, q[2], nullptr}));
+    const KrQuadTree& tree = *root;
+    const auto child = [&](KrQuadTile t, int i) { return tree.Child(t, i); };
+    const auto links = [&](KrQuadTile t) {
+        return std::array{tree.Neighbour(t, EdgeUp), tree.Neighbour(t, EdgeDown),
+                          tree.Neighbour(t, EdgeLeft), tree.Neighbour(t, EdgeRight)};
+    };
+    const KrQuadTile none, q[4] = {child(tree.Root(), 0), child(tree.Root(), 1),
+                                   child(tree.Root(), 2), child(tree.Root(), 3)};
+    using Links = std::array<KrQuadTile, 4>; // up, down, left, right; borders have none
+    EXPECT_EQ(links(q[0]), (Links{none, q[2], none, q[1]}));
+    EXPECT_EQ(links(q[3]), (Links{q[1], none, q[2], none}));
     // Across parents.
-    EXPECT_EQ(q[0]->children[1]->neighbours[EdgeRight], q[1]->children[0]);
-    EXPECT_EQ(q[2]->children[1]->neighbours[EdgeUp], q[0]->children[3]);
-    // Also null on the left border, where TL − g is the previous row's end.
-    EXPECT_EQ(q[2]->children[0]->neighbours[EdgeLeft], nullptr);
-    EXPECT_EQ(q[2]->children[0]->neighbours[EdgeUp], q[0]->children[2]);
+    EXPECT_EQ(tree.Neighbour(child(q[0], 1), EdgeRight), child(q[1], 0));
+    EXPECT_EQ(tree.Neighbour(child(q[2], 1), EdgeUp), child(q[0], 3));
+    // Also none on the left border, where TL − g is the previous row's end.
+    EXPECT_EQ(tree.Neighbour(child(q[2], 0), EdgeLeft), none);
+    EXPECT_EQ(tree.Neighbour(child(q[2], 0), EdgeUp), child(q[0], 2));
 
     // A frame that culls below a tile drawn whole leaves no marks that hide it later.
     KrFrustum f = EverythingFrustum(D3DXVECTOR3(0, 5000, 0));
@@ -89,7 +104,7 @@ TEST(QuadTree, FanSplitsTheSideTowardAFinerNeighbour) {
     KrQuadTree* root = m.terrain.quadTree;
     // Levels at lodFactor 0.1: root 5 (split), top-left 3 (split), the rest 5 to 8 (whole).
     const KrFrustum f = EverythingFrustum(D3DXVECTOR3(-25, 0, 60));
-    EXPECT_EQ(root->LodLevel(&f.centre, m.terrain.vertices, 0.1), 5);
+    EXPECT_EQ(root->LodLevel(root->Root(), &f.centre, m.terrain.vertices, 0.1), 5);
     const std::vector<Triangle> list = Generate(root, m.terrain, f, 0.1);
     // Top-left's children 4 × 2, top-right fan 5, bottom-left fan 5, bottom-right 2.
     ASSERT_EQ(list.size(), 20u);
@@ -103,9 +118,9 @@ TEST(QuadTree, FanSplitsTheSideTowardAFinerNeighbour) {
 
     // 300 from the root's centre (-5, 0, 5): at least level 1, else the product truncated.
     const D3DXVECTOR3 eye(-5, 300, 5), lost(NAN, 0, 0);
-    EXPECT_EQ(root->LodLevel(&eye, m.terrain.vertices, 0.0), 1);
-    EXPECT_EQ(root->LodLevel(&eye, m.terrain.vertices, 0.0099), 2);
-    EXPECT_EQ(root->LodLevel(&lost, m.terrain.vertices, 0.05), 1);
+    EXPECT_EQ(root->LodLevel(root->Root(), &eye, m.terrain.vertices, 0.0), 1);
+    EXPECT_EQ(root->LodLevel(root->Root(), &eye, m.terrain.vertices, 0.0099), 2);
+    EXPECT_EQ(root->LodLevel(root->Root(), &lost, m.terrain.vertices, 0.05), 1);
 }
 
 // The finest level covers the grid once, also where the sides differ and tiles stop at one
@@ -113,7 +128,7 @@ TEST(QuadTree, FanSplitsTheSideTowardAFinerNeighbour) {
 TEST(QuadTree, FinestLevelCoversTheGridOnce) {
     for (const auto& [w, d] : {std::pair{33, 33}, {65, 33}, {33, 65}}) {
         MemoryTerrain m(w, d);
-        EXPECT_EQ(CountNodes(m.terrain.quadTree), 1365);
+        EXPECT_EQ(CountTiles(*m.terrain.quadTree, m.terrain.quadTree->Root()), 1365);
         const KrFrustum f = EverythingFrustum(D3DXVECTOR3(0, 0, 0));
         const std::vector<Triangle> list = Generate(m.terrain.quadTree, m.terrain, f, 0.0);
         EXPECT_EQ(list.size(), 2048u);

@@ -112,6 +112,7 @@ TEST(SplatPaint, EdgesOfTheMap) {
     // The texel size comes from the width alone, so on a half-depth terrain the brush
     // spans as many rows as columns.
     ASSERT_TRUE(m.terrain.Create(129, 65, 10));
+    m.terrain.pickHit = true; // a new grid starts without a hit
     ASSERT_TRUE(m.Paint(0, 0));
     EXPECT_EQ(m.Lock(), std::tuple(432, 432, 592, 592));
 }

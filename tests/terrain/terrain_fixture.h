@@ -10,7 +10,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
 using Triangle = std::array<int32_t, 3>;
@@ -120,4 +124,26 @@ inline std::vector<Triangle> Generate(KrQuadTree* tree, const KrTerrain& t, cons
     EXPECT_EQ(out[static_cast<size_t>(n)][0], -7);
     out.resize(static_cast<size_t>(n));
     return out;
+}
+
+// A temporary directory, removed with everything in it.
+struct TempDir {
+    TempDir() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "veldmark-test-XXXXXX").string();
+        dir = mkdtemp(pattern.data());
+    }
+    ~TempDir() { std::filesystem::remove_all(dir); }
+    std::string Path(const std::string& name) const { return (dir / name).string(); }
+    std::filesystem::path dir;
+};
+
+// A MapVertexData file of the grid that info describes, with these vertices.
+inline void WriteMvd(const std::string& path, const KrTerrainInfo& info, const Vertices& v) {
+    std::ofstream out(path, std::ios::binary);
+    const float spacing[3] = {info.cellSpacingX, info.cellSpacingY, info.cellSpacingZ};
+    out.write(reinterpret_cast<const char*>(&info.vertsPerRow), 4);
+    out.write(reinterpret_cast<const char*>(&info.vertsPerCol), 4);
+    out.write(reinterpret_cast<const char*>(spacing), 12);
+    out.write(reinterpret_cast<const char*>(v.data()), std::streamsize(v.size() * 32));
 }

@@ -1,0 +1,146 @@
+// Making a grid ready without the device: the flat layout that Create asks for, and the
+// quadtree and work array that every grid needs.
+#include "KrTerrainGrid.h"
+#include "d3dx9.h"
+
+#include <cmath>
+#include <new>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+const char* const kPreparationCancelled = "취소되었습니다";
+
+namespace {
+
+bool Fail(std::string* error, const std::string& reason) {
+    if (error)
+        *error = reason;
+    return false;
+}
+
+std::string SizeRefused() {
+    return "지형은 한 변에 2에서 " + std::to_string(kMaxTerrainSide) +
+           "개의 정점과 0보다 큰 셀 간격이 있어야 합니다";
+}
+
+constexpr const char* kNoMemory = "이 크기의 격자를 담을 메모리가 부족합니다";
+
+// Rows laid out between two looks at the cancel flag: about 8 MB of records at 4097 wide.
+constexpr int32_t kRowsPerStep = 64;
+
+// One row of the flat grid. The normal is the position (x, 0, z) normalised as
+// D3DXVec3Normalize does it: with y = 0 its length is sqrt(x·x + z·z), and 0 / len is +0.
+// Four columns at a time, as the SSE unit's square root and division round like the
+// scalar ones.
+void LayOutRow(KrTerrainVertex* out, const float* xs, const float* us, int32_t w, float z, float v,
+               float* nxs, float* nzs) {
+    const float zz = z * z;
+    int32_t j = 0;
+#if defined(__SSE2__)
+    const __m128 zv = _mm_set1_ps(z), zzv = _mm_set1_ps(zz), zero = _mm_setzero_ps();
+    for (; j + 4 <= w; j += 4) {
+        const __m128 x = _mm_loadu_ps(xs + j);
+        const __m128 len = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(x, x), zzv));
+        const __m128 none = _mm_cmpeq_ps(len, zero);
+        _mm_storeu_ps(nxs + j, _mm_andnot_ps(none, _mm_div_ps(x, len)));
+        _mm_storeu_ps(nzs + j, _mm_andnot_ps(none, _mm_div_ps(zv, len)));
+    }
+#endif
+    for (; j < w; ++j) {
+        D3DXVECTOR3 normal(xs[j], 0.0f, z);
+        D3DXVec3Normalize(&normal, &normal);
+        nxs[j] = normal.x;
+        nzs[j] = normal.z;
+    }
+    for (j = 0; j < w; ++j)
+        out[j] = KrTerrainVertex{xs[j], 0.0f, z, nxs[j], 0.0f, nzs[j], us[j], v};
+}
+
+} // namespace
+
+bool QuadTreeFits(int32_t width, int32_t depth) {
+    const auto powerOfTwo = [](int32_t n) { return n >= 2 && (n & (n - 1)) == 0; };
+    return powerOfTwo(width - 1) && powerOfTwo(depth - 1);
+}
+
+bool PrepareGrid(int32_t width, int32_t depth, int32_t cellSpacing, KrTerrainGrid* grid,
+                 const KrProgress& progress, std::string* error) {
+    const float s = static_cast<float>(cellSpacing);
+    if (!IsValidTerrainSize(width, depth, s)) {
+        *grid = KrTerrainGrid{};
+        return Fail(error, SizeRefused());
+    }
+    KrTerrainInfo info{};
+    info.InitInfo(width, depth, s, s, s);
+    return PrepareGrid(info, grid, progress, error);
+}
+
+bool PrepareGrid(const KrTerrainInfo& info, KrTerrainGrid* grid, const KrProgress& progress,
+                 std::string* error) {
+    *grid = KrTerrainGrid{};
+    const int32_t w = info.vertsPerRow;
+    const int32_t d = info.vertsPerCol;
+    if (w < 2 || d < 2 || w > kMaxTerrainSide || d > kMaxTerrainSide)
+        return Fail(error, SizeRefused());
+
+    const size_t count = static_cast<size_t>(w) * static_cast<size_t>(d);
+    std::unique_ptr<KrTerrainVertex[]> array(new (std::nothrow) KrTerrainVertex[count]);
+    if (!array)
+        return Fail(error, kNoMemory);
+    // Row and column terms, as the straightforward layout computes them for each vertex.
+    std::vector<float> xs(static_cast<size_t>(w)), us(xs.size()), nxs(xs.size()), nzs(xs.size());
+    const float halfW = static_cast<float>(w) * 0.5f;
+    const float halfD = static_cast<float>(d) * 0.5f;
+    for (int32_t j = 0; j < w; ++j) {
+        xs[j] = (static_cast<float>(j) - halfW) * info.cellSpacingX;
+        us[j] = static_cast<float>(j) / static_cast<float>(w - 1);
+    }
+    constexpr float kLayoutShare = 0.6f;
+    for (int32_t i = 0; i < d; ++i) {
+        if (i % kRowsPerStep == 0) {
+            if (progress.Cancelled())
+                return Fail(error, kPreparationCancelled);
+            progress.Report(kLayoutShare * static_cast<float>(i) / static_cast<float>(d));
+        }
+        const float z = -(static_cast<float>(i) - halfD) * info.cellSpacingZ;
+        const float v = static_cast<float>(i) / static_cast<float>(d - 1);
+        LayOutRow(array.get() + static_cast<size_t>(i) * static_cast<size_t>(w), xs.data(),
+                  us.data(), w, z, v, nxs.data(), nzs.data());
+    }
+
+    KrTerrainGrid made;
+    made.info = info;
+    made.vertices = std::move(array);
+    if (!PrepareGridTables(&made, progress, kLayoutShare, 1.0f, error))
+        return false;
+    *grid = std::move(made);
+    return true;
+}
+
+bool PrepareGridTables(KrTerrainGrid* grid, const KrProgress& progress, float from, float to,
+                       std::string* error) {
+    const KrTerrainInfo& info = grid->info;
+    const auto count = static_cast<size_t>(info.numVertices);
+    if (progress.Cancelled())
+        return Fail(error, kPreparationCancelled);
+    grid->normalUses.reset(new (std::nothrow) uint8_t[count]());
+    if (!grid->normalUses)
+        return Fail(error, kNoMemory);
+    grid->quadTree.reset();
+    if (QuadTreeFits(info.vertsPerRow, info.vertsPerCol)) {
+        // The tree itself is small; its tables are what may not fit.
+        auto tree = std::make_unique<KrQuadTree>(info.vertsPerRow, info.vertsPerCol);
+        if (!tree->Build(grid->vertices.get()))
+            return Fail(error, kNoMemory);
+        progress.Report(from + (to - from) * 0.5f);
+        if (progress.Cancelled())
+            return Fail(error, kPreparationCancelled);
+        tree->LinkNeighbours(grid->vertices.get());
+        grid->quadTree = std::move(tree);
+    }
+    progress.Report(to);
+    return true;
+}
