@@ -1,6 +1,8 @@
 // The edit history's cost: tool steps and editing frames with the history recording beside
 // the same without it, the bytes a stroke's step holds beside what the stroke changed, and
 // undoing a large stroke on the largest grid.
+#include "KrAutoPaint.h"
+#include "KrBrushShape.h"
 #include "KrEditHistory.h"
 #include "KrRenderer.h"
 #include "KrTerrain.h"
@@ -9,6 +11,8 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -185,6 +189,117 @@ void BM_StrokeStepBytes(benchmark::State& state) {
     state.counters["ratio"] = changed > 0 ? held / changed : 0;
 }
 
+// The largest grid, 4097 × 4097 with spacing 1, made once and kept in a slot a history can
+// attach to.
+KrTerrain*& LargestTerrain() {
+    static KrTerrain* terrain = [] {
+        auto* t = new KrTerrain();
+        t->device = Renderer()->device;
+        t->Create(4097, 4097, 1);
+        return t;
+    }();
+    return terrain;
+}
+
+// Relief around the grid's middle, the same for every run, so that every mode has the same
+// work to do whatever ran before it.
+void ResetRelief(KrTerrain& t) {
+    const int32_t w = t.info.vertsPerRow, middle = w / 2;
+    for (int32_t row = middle - 560; row <= middle + 560; ++row) {
+        const int32_t first = row * w + middle - 660, last = row * w + middle + 660;
+        for (int32_t i = first; i <= last; ++i) {
+            KrTerrainVertex& v = t.vertices[i];
+            v.y = 40.0f * std::sin(v.x * 0.013f) * std::cos(v.z * 0.011f) +
+                  3.0f * std::sin(v.x * 0.7f + v.z * 0.3f);
+        }
+        t.MarkVerticesChanged(first, last);
+    }
+}
+
+// A sculpting step of each mode and shape at the largest radii (500 and 250) on the largest
+// grid, in a drag that moves half a cell a step, so every row meets a vertex the stroke has
+// not kept yet: with the history recording the stroke beside the same without it. The
+// stroke's first step, which keeps the whole footprint, is timed apart (first_ms).
+void BM_SculptStepRecorded(benchmark::State& state) {
+    KrTerrain*& slot = LargestTerrain();
+    KrTerrain& t = *slot;
+    if (!t.vertices) {
+        state.SkipWithError("the 4097 x 4097 terrain could not be made");
+        return;
+    }
+    ResetRelief(t);
+    const int32_t mode = int32_t(state.range(0));
+    const bool recording = state.range(2) != 0;
+    KrEditHistory history;
+    if (recording)
+        history.Attach(&slot);
+    KrPickRay pick{};
+    t.pickRay = &pick;
+    t.pickHit = true;
+    t.bigRadius = 500;
+    t.smallRadius = 250;
+    t.brushShape = int32_t(state.range(1));
+    int64_t step = 0;
+    const auto apply = [&] {
+        if (mode == kBrushModeRaise || mode == kBrushModeLower)
+            t.brushMode = step % 2 ? kBrushModeLower : kBrushModeRaise;
+        else
+            t.brushMode = mode;
+        t.strength = mode == kBrushModeNoise && step % 2 ? -0.1f : 0.1f;
+        // Across 200 cells and back.
+        const int64_t at = step % 800;
+        pick.hitPoint = D3DXVECTOR3(0.5f * float(at < 400 ? at : 800 - at) - 100.0f, 0, -2.5f);
+        ++step;
+        t.ApplyHeightBrush();
+    };
+    if (recording)
+        history.BeginStroke("높이 브러시");
+    t.BeginStroke();
+    const auto start = std::chrono::steady_clock::now();
+    apply();
+    const std::chrono::duration<double, std::milli> first =
+        std::chrono::steady_clock::now() - start;
+    for (auto _ : state)
+        apply();
+    state.counters["first_ms"] = first.count();
+    if (recording) {
+        state.counters["held_MB"] = double(history.HeldBytes()) / (1 << 20);
+        history.EndStroke();
+    }
+    t.strength = 0.1f;
+    state.SetItemsProcessed(state.iterations() * 1001 * 1001);
+}
+
+// Auto painting a layer on a 129 × 129 grid with the history recording it as one step (the
+// whole map kept, and compared afterwards) beside the same without it. Two rules take turns,
+// so every click changes the map.
+void BM_AutoPaintRecorded(benchmark::State& state) {
+    const bool recording = state.range(0) != 0;
+    Rig rig(129, 10, recording);
+    KrTerrain& t = *rig.terrain;
+    for (int32_t i = 0; i < t.info.numVertices; ++i)
+        t.vertices[i].y =
+            200.0f * std::sin(t.vertices[i].x * 0.01f) * std::cos(t.vertices[i].z * 0.013f);
+    IDirect3DTexture9* texture = nullptr;
+    t.device->CreateTexture(64, 64, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr);
+    t.textures.push_back(new KrTextureEntry(texture));
+    t.AddSplatLayer(0);
+    KrAutoPaintRule rules[2];
+    rules[0].slopeMax = 20;
+    rules[1].slopeMin = 20;
+    rules[1].slopeMax = 90;
+    int64_t click = 0;
+    for (auto _ : state) {
+        if (recording)
+            rig.history.BeginStroke("자동 칠하기");
+        t.AutoPaintLayer(0, rules[click++ % 2]);
+        if (recording && !rig.history.EndStroke())
+            state.SkipWithError("no step");
+    }
+    if (recording)
+        state.counters["step_B"] = double(rig.history.StepBytes(0));
+}
+
 // Undo of a stroke with radii 500 and 250 on a 4097 × 4097 grid, after the frames that
 // follow it have settled; redo (not timed) between undos.
 void BM_UndoLargeStroke(benchmark::State& state) {
@@ -257,6 +372,25 @@ BENCHMARK(BM_StrokeStepBytes)
     ->Args({1, 150, 75})
     ->ArgNames({"tool", "big", "small"})
     ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+// Without and with the history side by side, so that both meet the same load on a shared
+// machine (--benchmark_enable_random_interleaving mixes them further).
+BENCHMARK(BM_SculptStepRecorded)
+    ->ComputeStatistics("min", Fastest)
+    ->Apply([](benchmark::internal::Benchmark* b) {
+        for (int shape : {kBrushShapeSquare, kBrushShapeRound})
+            for (int mode : {kBrushModeRaise, kBrushModeFlat, kBrushModeSmooth, kBrushModeSetHeight,
+                             kBrushModeNoise})
+                for (int recording : {0, 1})
+                    b->Args({mode, shape, recording});
+    })
+    ->ArgNames({"mode", "shape", "history"})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_AutoPaintRecorded)
+    ->ComputeStatistics("min", Fastest)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("history")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KeptGridBytes)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UndoLargeStroke)

@@ -1,5 +1,7 @@
 // The per-frame update, the tools and the file, on the memory device, each beside the
 // floor: a plain copy of the same vertex array.
+#include "KrAutoPaint.h"
+#include "KrBrushShape.h"
 #include "KrEditHistory.h"
 #include "KrRenderer.h"
 #include "KrTerrain.h"
@@ -227,6 +229,142 @@ void BM_PaintStep(benchmark::State& state) {
     }
 }
 
+// The largest grid the editor makes, 4097 × 4097 with spacing 1, made once for every
+// benchmark that needs it (half a gigabyte of vertices), with some relief so that each mode
+// has work to do.
+KrTerrain& LargestTerrain() {
+    static KrTerrain* terrain = [] {
+        auto* t = new KrTerrain();
+        t->device = Renderer()->device;
+        if (!t->Create(4097, 4097, 1))
+            return t;
+        for (int32_t i = 0; i < t->info.numVertices; ++i) {
+            KrTerrainVertex& v = t->vertices[i];
+            v.y = 40.0f * std::sin(v.x * 0.013f) * std::cos(v.z * 0.011f) +
+                  3.0f * std::sin(v.x * 0.7f + v.z * 0.3f);
+        }
+        t->MarkVerticesChanged(0, t->info.numVertices - 1);
+        return t;
+    }();
+    return *terrain;
+}
+
+// One sculpting step at the largest radii (500 and 250) on the largest grid: every mode
+// in both shapes. Raise and lower take turns, as do two noise seeds with opposite strokes,
+// so the heights stay put.
+void BM_SculptStep(benchmark::State& state) {
+    KrTerrain& t = LargestTerrain();
+    if (!t.vertices) {
+        state.SkipWithError("the 4097 x 4097 terrain could not be made");
+        return;
+    }
+    KrPickRay pick{};
+    pick.hitPoint = D3DXVECTOR3(3.5f, 0, -2.5f);
+    t.pickRay = &pick;
+    t.pickHit = true;
+    t.bigRadius = 500;
+    t.smallRadius = 250;
+    t.strength = 0.1f;
+    t.brushShape = int32_t(state.range(1));
+    const int32_t mode = int32_t(state.range(0));
+    t.BeginStroke();
+    int64_t step = 0;
+    for (auto _ : state) {
+        if (mode == kBrushModeRaise || mode == kBrushModeLower)
+            t.brushMode = step % 2 ? kBrushModeLower : kBrushModeRaise;
+        else
+            t.brushMode = mode;
+        t.strength = mode == kBrushModeNoise && step % 2 ? -0.1f : 0.1f;
+        ++step;
+        t.ApplyHeightBrush();
+    }
+    t.strength = 0.1f;
+    state.SetItemsProcessed(state.iterations() * 1001 * 1001);
+}
+
+// The floor under every figure of BM_SculptStep: one pass adding a constant to the heights
+// of the same 1001 × 1001 vertices, the least any step at that radius has to read and
+// write (the round brush touches about π/4 of them).
+void BM_SculptFloor(benchmark::State& state) {
+    KrTerrain& t = LargestTerrain();
+    if (!t.vertices) {
+        state.SkipWithError("the 4097 x 4097 terrain could not be made");
+        return;
+    }
+    int32_t column, row;
+    t.WorldToCell(3.5f - 500.0f, -2.5f + 500.0f, &column, &row);
+    float step = 0.01f;
+    for (auto _ : state) {
+        for (int32_t r = row; r <= row + 1000; ++r) {
+            KrTerrainVertex* line = t.vertices + static_cast<size_t>(r) * t.info.vertsPerRow;
+            for (int32_t c = column; c <= column + 1000; ++c)
+                line[c].y += step;
+        }
+        step = -step;
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * 1001 * 1001);
+}
+
+// A noise step where no noise has been made yet: a new seed every step, so each one works
+// out all of its noise, as the first step at a new place does.
+void BM_SculptNoiseFirstStep(benchmark::State& state) {
+    KrTerrain& t = LargestTerrain();
+    if (!t.vertices) {
+        state.SkipWithError("the 4097 x 4097 terrain could not be made");
+        return;
+    }
+    KrPickRay pick{};
+    pick.hitPoint = D3DXVECTOR3(3.5f, 0, -2.5f);
+    t.pickRay = &pick;
+    t.pickHit = true;
+    t.bigRadius = 500;
+    t.smallRadius = 250;
+    t.brushShape = int32_t(state.range(0));
+    t.brushMode = kBrushModeNoise;
+    int64_t step = 0;
+    for (auto _ : state) {
+        t.noiseSeed = uint32_t(100 + step);
+        t.strength = step++ % 2 ? -0.1f : 0.1f;
+        t.ApplyHeightBrush();
+    }
+    t.strength = 0.1f;
+    t.noiseSeed = 1;
+}
+
+// Auto painting a layer's whole alpha map on grids of several sizes.
+void BM_AutoPaint(benchmark::State& state) {
+    const int side = int(state.range(0));
+    std::unique_ptr<Scene> scene;
+    KrTerrain* t = nullptr;
+    if (side == 4097) {
+        t = &LargestTerrain();
+    } else {
+        scene = std::make_unique<Scene>(side, StartPose, 5);
+        t = &scene->terrain;
+        for (int32_t i = 0; i < t->info.numVertices; ++i)
+            t->vertices[i].y =
+                200.0f * std::sin(t->vertices[i].x * 0.01f) * std::cos(t->vertices[i].z * 0.013f);
+    }
+    if (t->alphaMaps.empty()) {
+        IDirect3DTexture9* texture = nullptr;
+        t->device->CreateTexture(64, 64, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr);
+        t->textures.push_back(new KrTextureEntry{texture});
+        t->AddSplatLayer(0);
+    }
+    KrAutoPaintRule rule;
+    rule.slopeMin = 0;
+    rule.slopeMax = 20;
+    rule.slopeSoftness = 10;
+    rule.heightMin = -50;
+    rule.heightMax = 120;
+    rule.heightSoftness = 30;
+    for (auto _ : state)
+        if (!t->AutoPaintLayer(0, rule))
+            state.SkipWithError("auto paint failed");
+    state.SetItemsProcessed(state.iterations() * ALPHA_MAP_SIZE * ALPHA_MAP_SIZE);
+}
+
 std::string FilePath() {
     return "/tmp/veldmark-bench-" + std::to_string(getpid()) + ".mvd";
 }
@@ -273,6 +411,19 @@ BENCHMARK(BM_PaintStep)
     ->Args({500, 250})
     ->ArgNames({"radius", "small"})
     ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SculptFloor)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SculptStep)
+    ->ArgsProduct({{kBrushModeRaise, kBrushModeFlat, kBrushModeSmooth, kBrushModeSetHeight,
+                    kBrushModeNoise},
+                   {kBrushShapeSquare, kBrushShapeRound}})
+    ->ArgNames({"mode", "shape"})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SculptNoiseFirstStep)
+    ->Arg(kBrushShapeSquare)
+    ->Arg(kBrushShapeRound)
+    ->ArgName("shape")
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_AutoPaint)->Arg(129)->Arg(1025)->Arg(4097)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Save)->Arg(1025)->Unit(benchmark::kMillisecond);
 
 // Creating and loading big grids. The floors: a new vertex array written once, and the

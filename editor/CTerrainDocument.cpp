@@ -3,6 +3,7 @@
 #include "CMainFrame.h"
 #include "CPrompts.h"
 #include "CTerrainMainView.h"
+#include "KrAutoPaint.h"
 #include "res/shell_resources.h"
 #include "resource.h"
 
@@ -14,6 +15,7 @@ namespace {
 
 // What the status bar and the menu call each kind of step.
 const char* const kStrokeNames[] = {"높이 브러시", "텍스쳐 칠하기"};
+const char* const kAutoPaintName = "자동 칠하기";
 const char* const kNewTerrainName = "새 지형";
 const char* const kLoadName = "불러오기";
 const char* const kImportName = "높이맵 가져오기";
@@ -216,6 +218,18 @@ void CTerrainDocument::FinishStroke() {
     if (KrTerrain* terrain = view_->terrain)
         terrain->editing = false;
     EndStroke();
+}
+
+bool CTerrainDocument::AutoPaintLayer(int layer, const KrAutoPaintRule& rule) {
+    FinishStroke();
+    KrTerrain* terrain = view_->terrain;
+    if (!terrain)
+        return false;
+    history_.BeginStroke(kAutoPaintName);
+    const bool done = terrain->AutoPaintLayer(layer, rule);
+    history_.EndStroke();
+    emit changed();
+    return done;
 }
 
 bool CTerrainDocument::AddSplatLayer(int textureIndex) {

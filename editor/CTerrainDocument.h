@@ -12,6 +12,7 @@
 #include <memory>
 
 class CTerrainMainView;
+struct KrAutoPaintRule;
 
 class CTerrainDocument : public QObject {
     Q_OBJECT
@@ -57,6 +58,9 @@ public:
     // A left-button drag in the view is one step.
     void BeginStroke();
     void EndStroke();
+
+    // Auto painting of a layer: one step, painting like a stroke (the file does not change).
+    bool AutoPaintLayer(int layer, const KrAutoPaintRule& rule);
 
     bool AddSplatLayer(int textureIndex);
     bool RemoveSplatLayer(int index);

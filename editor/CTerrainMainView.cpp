@@ -277,7 +277,9 @@ void CTerrainMainView::OnLButtonDown() {
         if (CMainFrame* frame = GetMainFrame())
             frame->statusBar()->showMessage(kNoLayerMessage, 5000);
     }
-    // Everything the drag changes, from here to the button's release, is one step.
+    // Everything the drag changes, from here to the button's release, is one step, and the
+    // terrain's own stroke (where "set height" takes its target) starts with it.
+    terrain->BeginStroke();
     if (CTerrainDocument* document = Document())
         document->BeginStroke();
     terrain->editing = true;

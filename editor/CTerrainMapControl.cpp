@@ -6,6 +6,7 @@
 #include "CTerrainTabMenu.h"
 #include "CTerrainTextureControl.h"
 #include "DialogTemplate.h"
+#include "KrBrushShape.h"
 #include "KrRenderer.h"
 #include "KrTerrain.h"
 
@@ -27,17 +28,30 @@ constexpr MapTrackbar kTrackbars[] = {
     {IDC_MAP_LOD_SLIDER, 0, 50, 5, IDC_MAP_LOD_EDIT},
 };
 
+struct RadioValue {
+    int id, value;
+};
+constexpr RadioValue kBrushButtons[] = {{IDC_MAP_FLAT, kBrushModeFlat},
+                                        {IDC_MAP_RAISE, kBrushModeRaise},
+                                        {IDC_MAP_LOWER, kBrushModeLower},
+                                        {IDC_MAP_SMOOTH, kBrushModeSmooth},
+                                        {IDC_MAP_SET_HEIGHT, kBrushModeSetHeight},
+                                        {IDC_MAP_NOISE, kBrushModeNoise}};
+constexpr RadioValue kShapeButtons[] = {{IDC_MAP_SQUARE, kBrushShapeSquare},
+                                        {IDC_MAP_ROUND, kBrushShapeRound}};
+
 } // namespace
 
 CTerrainMapControl::CTerrainMapControl(QWidget* parent)
     : QWidget(parent), newTerrainDialog(std::make_unique<CDlgMakeNewTerrain>()) {
     BuildDialog(kDialogMapControl, this);
 
-    const std::pair<int, int> brushButtons[] = {
-        {IDC_MAP_FLAT, 3}, {IDC_MAP_RAISE, 1}, {IDC_MAP_LOWER, 2}};
-    for (auto [id, mode] : brushButtons)
+    for (auto [id, mode] : kBrushButtons)
         connect(DlgItem<QAbstractButton>(this, id), &QAbstractButton::clicked, this,
                 [this, mode = mode] { OnBrushMode(mode); });
+    for (auto [id, shape] : kShapeButtons)
+        connect(DlgItem<QAbstractButton>(this, id), &QAbstractButton::clicked, this,
+                [this, shape = shape] { OnBrushShape(shape); });
     const std::pair<int, int> fillButtons[] = {{IDC_MAP_SOLID, D3DFILL_SOLID},
                                                {IDC_MAP_WIRE, D3DFILL_WIREFRAME},
                                                {IDC_MAP_POINT, D3DFILL_POINT}};
@@ -61,7 +75,8 @@ CTerrainMapControl::~CTerrainMapControl() = default;
 
 void CTerrainMapControl::OnInitDialog() {
     // No brush mode shows as chosen, as the terrain has none until one is clicked; the
-    // fill mode starts solid in both.
+    // shape starts square and the fill mode solid in both.
+    DlgItem<QAbstractButton>(this, IDC_MAP_SQUARE)->setChecked(true);
     DlgItem<QAbstractButton>(this, IDC_MAP_SOLID)->setChecked(true);
     for (const MapTrackbar& t : kTrackbars) {
         CTrackBar* trackbar = DlgItem<CTrackBar>(this, t.id);
@@ -93,10 +108,13 @@ void CTerrainMapControl::TerrainReplaced() {
     KrTerrain* terrain = ViewTerrain();
     if (!terrain)
         return;
-    for (auto [id, mode] :
-         {std::pair{IDC_MAP_FLAT, 3}, std::pair{IDC_MAP_RAISE, 1}, std::pair{IDC_MAP_LOWER, 2}}) {
+    for (auto [id, mode] : kBrushButtons) {
         if (DlgItem<QAbstractButton>(this, id)->isChecked())
             terrain->brushMode = mode;
+    }
+    for (auto [id, shape] : kShapeButtons) {
+        if (DlgItem<QAbstractButton>(this, id)->isChecked())
+            terrain->brushShape = shape;
     }
     for (auto [id, mode] : {std::pair{IDC_MAP_SOLID, int(D3DFILL_SOLID)},
                             std::pair{IDC_MAP_WIRE, int(D3DFILL_WIREFRAME)},
@@ -112,6 +130,13 @@ void CTerrainMapControl::OnBrushMode(int mode) {
     if (KrTerrain* terrain = ViewTerrain()) {
         terrain->brushMode = mode;
         // Ends a stroke whose button release went outside the 3D view.
+        terrain->editing = false;
+    }
+}
+
+void CTerrainMapControl::OnBrushShape(int shape) {
+    if (KrTerrain* terrain = ViewTerrain()) {
+        terrain->brushShape = shape;
         terrain->editing = false;
     }
 }

@@ -1,4 +1,4 @@
-// The map page: brush mode and radii, strength, level of detail, fill mode, terrain
+// The map page: brush mode, shape and radii, strength, level of detail, fill mode, terrain
 // information, camera reset and new terrain.
 #pragma once
 
@@ -30,6 +30,7 @@ public:
 private:
     void OnInitDialog();
     void OnBrushMode(int mode);
+    void OnBrushShape(int shape);
     void OnFillMode(int mode);
     void OnTrackbarDraw(int id, int position);
 };

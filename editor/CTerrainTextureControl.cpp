@@ -1,10 +1,12 @@
 #include "CTerrainTextureControl.h"
 
 #include "CMainFrame.h"
+#include "CPrompts.h"
 #include "CTerrainDocument.h"
 #include "CTerrainMainView.h"
 #include "CTerrainTabMenu.h"
 #include "DialogTemplate.h"
+#include "KrAutoPaint.h"
 #include "KrTerrain.h"
 
 #include <QAbstractButton>
@@ -24,6 +26,16 @@ constexpr TextureTrackbar kTrackbars[] = {
     {IDC_TEX_STRENGTH, 0, 250, 75, IDC_TEX_STRENGTH_EDIT},
     {IDC_TEX_LAYER_SCALE, 1, 500, 1, IDC_TEX_LAYER_SCALE_EDIT},
     {IDC_TEX_BASE_SCALE, 1, 500, 1, IDC_TEX_BASE_SCALE_EDIT},
+};
+
+// The auto painting boxes and what they start with: gentle ground at any height.
+struct AutoPaintBox {
+    int id, initial;
+};
+constexpr AutoPaintBox kAutoPaintBoxes[] = {
+    {IDC_TEX_AUTO_SLOPE_MIN, 0},      {IDC_TEX_AUTO_SLOPE_MAX, 30},
+    {IDC_TEX_AUTO_SLOPE_SOFT, 5},     {IDC_TEX_AUTO_HEIGHT_MIN, -10000},
+    {IDC_TEX_AUTO_HEIGHT_MAX, 10000}, {IDC_TEX_AUTO_HEIGHT_SOFT, 0},
 };
 
 // Whether index names an element of a list of this size; -1 and the like never do.
@@ -61,6 +73,7 @@ CTerrainTextureControl::CTerrainTextureControl(QWidget* parent) : QWidget(parent
     button(IDC_TEX_DOWN, [this] { OnMoveLayer(+1); });
     button(IDC_TEX_DRAW, [this] { OnPaintMode(1); });
     button(IDC_TEX_ERASE, [this] { OnPaintMode(0); });
+    button(IDC_TEX_AUTO_PAINT, [this] { OnAutoPaint(); });
 
     OnInitDialog();
 }
@@ -75,6 +88,8 @@ void CTerrainTextureControl::OnInitDialog() {
     }
     // The terrain's paint mode starts at draw already.
     DlgItem<QAbstractButton>(this, IDC_TEX_DRAW)->setChecked(true);
+    for (const AutoPaintBox& box : kAutoPaintBoxes)
+        SetDlgItemInt(this, box.id, box.initial);
 }
 
 void CTerrainTextureControl::AddTextureName(const QString& name) {
@@ -311,4 +326,38 @@ void CTerrainTextureControl::OnMoveLayer(int step) {
 void CTerrainTextureControl::OnPaintMode(int mode) {
     if (KrTerrain* terrain = ViewTerrain())
         terrain->paintMode = mode;
+}
+
+KrAutoPaintRule CTerrainTextureControl::AutoPaintRule() const {
+    const auto value = [this](int id) {
+        return static_cast<float>(WToI(GetDlgItemText(this, id)));
+    };
+    KrAutoPaintRule rule;
+    rule.slopeMin = value(IDC_TEX_AUTO_SLOPE_MIN);
+    rule.slopeMax = value(IDC_TEX_AUTO_SLOPE_MAX);
+    rule.slopeSoftness = value(IDC_TEX_AUTO_SLOPE_SOFT);
+    rule.heightMin = value(IDC_TEX_AUTO_HEIGHT_MIN);
+    rule.heightMax = value(IDC_TEX_AUTO_HEIGHT_MAX);
+    rule.heightSoftness = value(IDC_TEX_AUTO_HEIGHT_SOFT);
+    return rule;
+}
+
+void CTerrainTextureControl::OnAutoPaint() {
+    KrTerrain* terrain = ViewTerrain();
+    if (!terrain)
+        return;
+    const QString caption = QStringLiteral("자동 칠하기");
+    if (!Below(terrain->selectedLayer, terrain->alphaMaps.size())) {
+        Prompts().Message(this, caption,
+                          QStringLiteral("칠할 레이어가 없습니다. \"텍스쳐 목록\"의 텍스쳐를 "
+                                         "등록하거나 \"선택된 텍스쳐\"의 레이어를 더블 클릭해 "
+                                         "고르세요."));
+        return;
+    }
+    CTerrainDocument* document = Document();
+    const bool done = document ? document->AutoPaintLayer(terrain->selectedLayer, AutoPaintRule())
+                               : terrain->AutoPaintLayer(terrain->selectedLayer, AutoPaintRule());
+    if (!done)
+        Prompts().Message(this, caption,
+                          QStringLiteral("알파 맵에 쓰지 못했습니다. 레이어는 그대로 남습니다."));
 }

@@ -1,8 +1,10 @@
-// The texture page: the loaded textures, the base texture, the splatting layers and the
-// paint settings.
+// The texture page: the loaded textures, the base texture, the splatting layers, the
+// paint settings and painting a layer by slope and height.
 #pragma once
 
 #include <QWidget>
+
+struct KrAutoPaintRule;
 
 class CTerrainTextureControl : public QWidget {
     Q_OBJECT
@@ -29,6 +31,10 @@ public:
     void OnLayerDoubleClick();
     void OnMoveLayer(int step);
     void OnPaintMode(int mode);
+    // Fills the selected layer's coverage from the slope and height boxes.
+    void OnAutoPaint();
+    // The rule the auto painting boxes describe, read as integers.
+    KrAutoPaintRule AutoPaintRule() const;
 
 private:
     void OnInitDialog();

@@ -1,6 +1,7 @@
 #include "KrEditHistory.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -900,11 +901,22 @@ void KrEditHistory::CaptureVerticesSlow(const KrTerrain& t, int32_t first, int32
     // vector grows by doubling whatever is asked.
     if (first > last || !ReserveVertices(static_cast<size_t>(last - first + 1)))
         return;
-    for (int32_t i = first; i <= last; ++i) {
-        if (TestBit(openBits_, i))
-            continue;
-        SetBit(openBits_, i);
-        open_.vertices.push_back(KrVertexRecord{i, t.vertices[i]});
+    // A word at a time: a drag's rows are mostly kept already but for a vertex or two.
+    const int32_t firstWord = first >> 6, lastWord = last >> 6;
+    for (int32_t w = firstWord; w <= lastWord; ++w) {
+        uint64_t mask = ~uint64_t(0);
+        if (w == firstWord)
+            mask &= ~uint64_t(0) << (first & 63);
+        if (w == lastWord)
+            mask &= ~uint64_t(0) >> (63 - (last & 63));
+        uint64_t& word = openBits_[static_cast<size_t>(w)];
+        uint64_t missing = ~word & mask;
+        word |= missing;
+        while (missing) {
+            const int32_t i = (w << 6) + std::countr_zero(missing);
+            missing &= missing - 1;
+            open_.vertices.push_back(KrVertexRecord{i, t.vertices[i]});
+        }
     }
 }
 

@@ -12,6 +12,8 @@
 // cannot spoil an undo, every change after a history action is captured in an open change set
 // (first content seen); the next action folds it into both steps beside the current position,
 // where they lack it. Each position thus comes back exactly as it was when it was last left.
+// A load's step takes in texels only: its other grid holds its own vertices, but both sides
+// share the object's alpha maps.
 #pragma once
 
 #include "KrTerrain.h"
@@ -217,7 +219,7 @@ private:
 
     bool strokeOpen_ = false;
     std::string strokeName_;
-    bool capturing_ = false;       // vertices and texels
+    bool capturing_ = false;       // vertices, normals and texels
     bool capturingTexels_ = false; // texels (also while capturing_)
     bool broken_ = false;          // something could not be recorded: the next action starts afresh
 

@@ -5,6 +5,7 @@
 #include "KrCamera.h"
 #include "KrFrustum.h"
 #include "KrNode.h"
+#include "KrNoise.h"
 #include "d3d9.h"
 
 #include <cstdint>
@@ -66,6 +67,7 @@ struct KrSplatLayer {
 
 class KrEditHistory;
 class KrQuadTree;
+struct KrAutoPaintRule;
 struct KrTerrainGrid;
 
 class KrTerrain : public KrNode {
@@ -125,9 +127,17 @@ public:
     bool CopyGridWithHeights(const KrTerrain& like, const float* heights,
                              std::string* error = nullptr);
 
-    // Height brush.
+    // Height brush. The round shape and the modes past flatten go to the sculpting tools
+    // (terrain_sculpt.cpp); the two squares' raise, lower and flatten stay as they are.
     void ApplyHeightBrush();
     bool UpdateBrushOutline(KrPickRay* pick);
+
+    // The view calls this at each left button down: the next brush step begins a stroke,
+    // and "set height" takes its target height from that step's pick point.
+    void BeginStroke();
+    // The sculpting tools call this just before they write grid row `row`, from column
+    // firstColumn to lastColumn: every row they change passes through here once per step.
+    void BeginRowEdit(int32_t row, int32_t firstColumn, int32_t lastColumn);
 
     // Picking.
     bool PickTerrain(const int32_t* triangles);
@@ -151,6 +161,13 @@ public:
     bool RemoveSplatLayer(int32_t index);
     bool SwapSplatLayers(int32_t a, int32_t b);
     bool PaintSplat(KrPickRay* pick, int32_t layer);
+    // Replaces a layer's coverage over the whole terrain by the rule's slope and height
+    // ranges (terrain_autopaint.cpp). False, with nothing changed, for an invalid layer or a
+    // failed lock.
+    bool AutoPaintLayer(int32_t layer, const KrAutoPaintRule& rule);
+    // Called just before auto painting writes the texels of rect (right and bottom
+    // exclusive, as a lock's) in a layer's alpha map: the history keeps them.
+    void BeginAlphaMapEdit(int32_t layer, const RECT& texels);
 
     // Edit history support (terrain_history.cpp).
     // Exchanges the grids (description, master array, device buffers, quadtree, the normal
@@ -196,7 +213,9 @@ public:
     KrTerrainInfo info{};
     bool editing = false;
     int32_t activeTool = 0; // 0 height brush, 1 splat painting, 2 none
-    int32_t brushMode = 0;  // 0 none, 1 raise, 2 lower, 3 flatten
+    int32_t brushMode = 0;  // KrBrushMode: 0 none, 1 raise, 2 lower, 3 flatten, 4 smooth,
+                            // 5 set height, 6 noise
+    int32_t brushShape = 0; // KrBrushShape: 0 the two squares, 1 round
     int32_t paintMode = 1;  // 1 draw, 0 erase
     int32_t bigRadius = 100;
     int32_t smallRadius = 50;
@@ -204,6 +223,10 @@ public:
     float strength = 0.1f;
     float lodThreshold = 0.001f;
     KrPickRay* pickRay = nullptr; // borrowed from the view
+    // The height "set height" moves towards: the pick point's height at the stroke's first
+    // step.
+    float setHeightTarget = 0.0f;
+    uint32_t noiseSeed = 1; // the noise brush's pattern
     // Borrowed; told before the brush, the painter and the normal pass change anything,
     // so that an edit can be undone exactly. Null records nothing.
     KrEditHistory* history = nullptr;
@@ -250,6 +273,14 @@ private:
     // A new grid whose vertex buffer already holds the whole array.
     void ResetVertexTracking();
     void ReleaseSplatting();
+
+    // The round shape and the modes past flatten, one step.
+    void ApplySculptBrush();
+
+    bool strokeStarting_ = true;
+    // The sculpting tools' row buffers; they grow with the grid and are then reused.
+    std::vector<float> sculptRows_;
+    KrNoiseField noise_;
 };
 
 // Whether a W × D grid with this spacing can be made (2 to kMaxTerrainSide a side, a

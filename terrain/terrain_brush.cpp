@@ -1,11 +1,11 @@
 // The height brush: two nested squares of grid vertices around the pick point, and the
 // outline of the two circles drawn on the surface.
+#include "KrBrushShape.h"
 #include "KrEditHistory.h"
 #include "KrTerrain.h"
 
 #include <algorithm>
 #include <bit>
-#include <cfloat>
 #include <cmath>
 #include <cstdint>
 
@@ -22,6 +22,10 @@ struct OutlinePoint {
 void KrTerrain::ApplyHeightBrush() {
     if (!pickHit || !pickRay || !vertices)
         return;
+    if (brushShape != kBrushShapeSquare || brushMode > kBrushModeFlat) {
+        ApplySculptBrush();
+        return;
+    }
     float sign = 0.0f;
     switch (brushMode) {
     case 1:
@@ -61,7 +65,7 @@ void KrTerrain::ApplyHeightBrush() {
                 // No stroke drives a height to infinity: the normals and the saved file
                 // need finite positions.
                 if (!std::isfinite(after))
-                    after = std::isnan(after) ? before : std::copysign(FLT_MAX, after);
+                    after = std::isnan(after) ? before : std::copysign(kMaxToolHeight, after);
                 if (!changed && std::bit_cast<uint32_t>(before) != std::bit_cast<uint32_t>(after)) {
                     changed = true;
                     // The rest of the row, before any of it is written.

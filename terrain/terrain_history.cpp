@@ -102,6 +102,8 @@ void KrTerrain::TakeSettingsFrom(const KrTerrain& other) {
     fillMode = other.fillMode;
     activeTool = other.activeTool;
     brushMode = other.brushMode;
+    brushShape = other.brushShape;
+    noiseSeed = other.noiseSeed;
     paintMode = other.paintMode;
     bigRadius = other.bigRadius;
     smallRadius = other.smallRadius;

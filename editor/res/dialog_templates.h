@@ -5,6 +5,9 @@
 // Sizes are the original layout's except where its font was narrower than the Korean face
 // used here: the "Width", "Depth" and "CellSpacing" labels and the light page's value boxes
 // (which show up to "-50000" and "100000") are a few units wider, so nothing is cut off.
+// The map page's "지형 조정" group holds the sculpting modes beyond the first three and the
+// brush shape, so everything below it sits 28 units lower; the texture page ends with the
+// auto painting group.
 #pragma once
 
 #include "dialog_ids.h"
@@ -90,36 +93,42 @@ inline constexpr ControlTemplate kTabMenu[] = {
 };
 
 inline constexpr ControlTemplate kMapControl[] = {
-    {IDC_MAP_ADJUST_GROUP, C::Button, "지형 조정", 5, 5, 180, 30, kGroupBox},
+    {IDC_MAP_ADJUST_GROUP, C::Button, "지형 조정", 5, 5, 180, 58, kGroupBox},
     {IDC_MAP_FLAT, C::Button, "평지", 40, 16, 30, 10, kFirstRadio},
     {IDC_MAP_RAISE, C::Button, "올림", 83, 16, 30, 10, kRadio},
     {IDC_MAP_LOWER, C::Button, "내림", 126, 16, 30, 10, kRadio},
-    {IDC_MAP_BRUSH_GROUP, C::Button, "조절 정보", 5, 37, 180, 105, kGroupBox | WS_GROUP},
-    {IDC_MAP_BIG_LABEL, C::Static, "큰 원", 10, 49, 40, 8, kText},
-    {IDC_MAP_BIG_SLIDER, C::Trackbar, "", 7, 60, 135, 15, kTrackbar},
-    {IDC_MAP_BIG_EDIT, C::Edit, "", 151, 61, 24, 12, kEdit},
-    {IDC_MAP_SMALL_LABEL, C::Static, "작은 원", 9, 78, 40, 8, kText},
-    {IDC_MAP_SMALL_SLIDER, C::Trackbar, "", 7, 89, 135, 15, kTrackbar},
-    {IDC_MAP_SMALL_EDIT, C::Edit, "", 151, 90, 24, 12, kEdit},
-    {IDC_MAP_STRENGTH_LABEL, C::Static, "강도", 9, 108, 40, 8, kText},
-    {IDC_MAP_STRENGTH_SLIDER, C::Trackbar, "", 6, 119, 135, 15, kTrackbar},
-    {IDC_MAP_STRENGTH_EDIT, C::Edit, "", 150, 120, 24, 12, kEdit},
-    {IDC_MAP_LOD_GROUP, C::Button, "LOD Level", 5, 145, 180, 36, kGroupBox},
-    {IDC_MAP_LOD_SLIDER, C::Trackbar, "", 6, 158, 135, 15, kTrackbar},
-    {IDC_MAP_LOD_EDIT, C::Edit, "", 150, 159, 24, 12, kEdit},
-    {IDC_MAP_FILL_GROUP, C::Button, "FILL Mode", 5, 188, 180, 29, kGroupBox},
-    {IDC_MAP_SOLID, C::Button, "SOLID", 40, 199, 35, 10, kFirstRadio},
-    {IDC_MAP_WIRE, C::Button, "WIRE", 83, 199, 33, 10, kRadio},
-    {IDC_MAP_POINT, C::Button, "POINT", 126, 199, 37, 10, kRadio},
-    {IDC_STATIC, C::Button, "지형 정보", 5, 224, 180, 65, kGroupBox | WS_GROUP},
-    {IDC_MAP_WIDTH_LABEL, C::Static, "가로", 37, 236, 20, 8, kText},
-    {IDC_MAP_DEPTH_LABEL, C::Static, "세로", 85, 237, 20, 8, kText},
-    {IDC_MAP_SPACING_LABEL, C::Static, "간격", 131, 237, 20, 8, kText},
-    {IDC_MAP_WIDTH, C::Edit, "", 28, 249, 40, 14, kEdit},
-    {IDC_MAP_DEPTH, C::Edit, "", 73, 249, 40, 14, kEdit},
-    {IDC_MAP_SPACING, C::Edit, "", 118, 249, 40, 14, kEdit},
-    {IDC_MAP_NEW_TERRAIN, C::Button, "지형 새로 만들기", 29, 265, 60, 14, kPush},
-    {IDC_MAP_RESET_CAMERA, C::Button, "카메라 초기화", 96, 265, 60, 14, kPush},
+    {IDC_MAP_SMOOTH, C::Button, "다듬기", 40, 29, 38, 10, kRadio},
+    {IDC_MAP_NOISE, C::Button, "노이즈", 83, 29, 38, 10, kRadio},
+    {IDC_MAP_SET_HEIGHT, C::Button, "높이 맞추기", 126, 29, 52, 10, kRadio},
+    {IDC_MAP_SHAPE_LABEL, C::Static, "모양", 12, 46, 24, 8, kText},
+    {IDC_MAP_SQUARE, C::Button, "사각형", 40, 45, 38, 10, kFirstRadio},
+    {IDC_MAP_ROUND, C::Button, "원형", 83, 45, 35, 10, kRadio},
+    {IDC_MAP_BRUSH_GROUP, C::Button, "조절 정보", 5, 65, 180, 105, kGroupBox | WS_GROUP},
+    {IDC_MAP_BIG_LABEL, C::Static, "큰 원", 10, 77, 40, 8, kText},
+    {IDC_MAP_BIG_SLIDER, C::Trackbar, "", 7, 88, 135, 15, kTrackbar},
+    {IDC_MAP_BIG_EDIT, C::Edit, "", 151, 89, 24, 12, kEdit},
+    {IDC_MAP_SMALL_LABEL, C::Static, "작은 원", 9, 106, 40, 8, kText},
+    {IDC_MAP_SMALL_SLIDER, C::Trackbar, "", 7, 117, 135, 15, kTrackbar},
+    {IDC_MAP_SMALL_EDIT, C::Edit, "", 151, 118, 24, 12, kEdit},
+    {IDC_MAP_STRENGTH_LABEL, C::Static, "강도", 9, 136, 40, 8, kText},
+    {IDC_MAP_STRENGTH_SLIDER, C::Trackbar, "", 6, 147, 135, 15, kTrackbar},
+    {IDC_MAP_STRENGTH_EDIT, C::Edit, "", 150, 148, 24, 12, kEdit},
+    {IDC_MAP_LOD_GROUP, C::Button, "LOD Level", 5, 173, 180, 36, kGroupBox},
+    {IDC_MAP_LOD_SLIDER, C::Trackbar, "", 6, 186, 135, 15, kTrackbar},
+    {IDC_MAP_LOD_EDIT, C::Edit, "", 150, 187, 24, 12, kEdit},
+    {IDC_MAP_FILL_GROUP, C::Button, "FILL Mode", 5, 216, 180, 29, kGroupBox},
+    {IDC_MAP_SOLID, C::Button, "SOLID", 40, 227, 35, 10, kFirstRadio},
+    {IDC_MAP_WIRE, C::Button, "WIRE", 83, 227, 33, 10, kRadio},
+    {IDC_MAP_POINT, C::Button, "POINT", 126, 227, 37, 10, kRadio},
+    {IDC_STATIC, C::Button, "지형 정보", 5, 252, 180, 65, kGroupBox | WS_GROUP},
+    {IDC_MAP_WIDTH_LABEL, C::Static, "가로", 37, 264, 20, 8, kText},
+    {IDC_MAP_DEPTH_LABEL, C::Static, "세로", 85, 265, 20, 8, kText},
+    {IDC_MAP_SPACING_LABEL, C::Static, "간격", 131, 265, 20, 8, kText},
+    {IDC_MAP_WIDTH, C::Edit, "", 28, 277, 40, 14, kEdit},
+    {IDC_MAP_DEPTH, C::Edit, "", 73, 277, 40, 14, kEdit},
+    {IDC_MAP_SPACING, C::Edit, "", 118, 277, 40, 14, kEdit},
+    {IDC_MAP_NEW_TERRAIN, C::Button, "지형 새로 만들기", 29, 293, 60, 14, kPush},
+    {IDC_MAP_RESET_CAMERA, C::Button, "카메라 초기화", 96, 293, 60, 14, kPush},
 };
 
 inline constexpr ControlTemplate kTextureControl[] = {
@@ -153,6 +162,19 @@ inline constexpr ControlTemplate kTextureControl[] = {
     {IDC_TEX_STRENGTH_EDIT, C::Edit, "", 150, 280, 23, 14, kValueEdit},
     {IDC_TEX_DRAW, C::Button, "그리기", 53, 299, 37, 10, kFirstRadio},
     {IDC_TEX_ERASE, C::Button, "지우기", 107, 299, 37, 10, kRadio},
+    {IDC_TEX_AUTO_GROUP, C::Button, "자동 칠하기", 5, 326, 180, 72, kGroupBox | WS_GROUP},
+    {IDC_TEX_AUTO_MIN_LABEL, C::Static, "최소", 50, 337, 28, 8, kText},
+    {IDC_TEX_AUTO_MAX_LABEL, C::Static, "최대", 88, 337, 28, 8, kText},
+    {IDC_TEX_AUTO_SOFT_LABEL, C::Static, "경계 폭", 126, 337, 36, 8, kText},
+    {IDC_TEX_AUTO_SLOPE_LABEL, C::Static, "경사(도)", 12, 349, 34, 8, kText},
+    {IDC_TEX_AUTO_SLOPE_MIN, C::Edit, "", 48, 347, 34, 12, kEdit},
+    {IDC_TEX_AUTO_SLOPE_MAX, C::Edit, "", 86, 347, 34, 12, kEdit},
+    {IDC_TEX_AUTO_SLOPE_SOFT, C::Edit, "", 124, 347, 34, 12, kEdit},
+    {IDC_TEX_AUTO_HEIGHT_LABEL, C::Static, "높이", 12, 364, 34, 8, kText},
+    {IDC_TEX_AUTO_HEIGHT_MIN, C::Edit, "", 48, 362, 34, 12, kEdit},
+    {IDC_TEX_AUTO_HEIGHT_MAX, C::Edit, "", 86, 362, 34, 12, kEdit},
+    {IDC_TEX_AUTO_HEIGHT_SOFT, C::Edit, "", 124, 362, 34, 12, kEdit},
+    {IDC_TEX_AUTO_PAINT, C::Button, "자동 칠하기", 48, 379, 110, 14, kPush},
 };
 
 inline constexpr ControlTemplate kLightControl[] = {
@@ -223,7 +245,7 @@ inline constexpr DialogTemplate kDialogTabMenu{
 inline constexpr DialogTemplate kDialogMapControl{
     IDD_MAP_CONTROL, "", 209, 368, "MS Shell Dlg", 9, detail::kChildForm, detail::kMapControl};
 inline constexpr DialogTemplate kDialogTextureControl{
-    IDD_TEXTURE_CONTROL,    "", 243, 341, "MS Shell Dlg", 9, detail::kChildForm,
+    IDD_TEXTURE_CONTROL,    "", 243, 403, "MS Shell Dlg", 9, detail::kChildForm,
     detail::kTextureControl};
 inline constexpr DialogTemplate kDialogLightControl{
     IDD_LIGHT_CONTROL, "", 283, 403, "MS Shell Dlg", 9, detail::kChildForm, detail::kLightControl};

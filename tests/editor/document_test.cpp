@@ -4,6 +4,7 @@
 
 #include "CDlgMakeNewTerrain.h"
 #include "CTerrainDocument.h"
+#include "KrBrushShape.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <filesystem>
 
 #include <sys/stat.h>
@@ -271,22 +273,27 @@ TEST_F(DocumentTest, FileFromTheCommandLine) {
     EXPECT_FALSE(Doc().CanUndo()) << "the file is where the history starts";
 }
 
-// A terrain that comes back by undo or redo, whole or as a grid, takes the brush, fill mode
-// and trackbars the map page shows, even where the terrain it replaces had strayed from them.
+// A terrain that comes back by undo or redo, whole or as a grid, takes the brush mode and
+// shape, fill mode and trackbars the map page shows, even where the terrain it replaces had
+// strayed from them.
 TEST_F(DocumentTest, TerrainsThatComeBackTakeTheModesThePageShows) {
+    int shape = kBrushShapeRound;
     const auto expectPage = [&](int brush, int fill) {
         QTest::qWait(50); // the trackbars write on their repaint
         EXPECT_EQ(Terrain()->brushMode, brush);
+        EXPECT_EQ(Terrain()->brushShape, shape);
         EXPECT_EQ(Terrain()->fillMode, fill);
         EXPECT_FLOAT_EQ(Terrain()->strength, 0.3f);
     };
     const auto stray = [&] {
         Terrain()->brushMode = 0;
+        Terrain()->brushShape = 1 - shape;
         Terrain()->fillMode = D3DFILL_SOLID;
         Terrain()->strength = 0.05f;
     };
     KrTerrain* const first = Terrain();
     Click(IDC_MAP_RAISE);
+    Click(IDC_MAP_ROUND);
     Click(IDC_MAP_WIRE);
     SetTrackbar(IDC_MAP_STRENGTH_SLIDER, 30);
     ASSERT_TRUE(view->NewTerrain(33, 33, 10));
@@ -309,6 +316,8 @@ TEST_F(DocumentTest, TerrainsThatComeBackTakeTheModesThePageShows) {
     ASSERT_TRUE(small.Create(17, 9, 5));
     ASSERT_TRUE(small.SaveMapVertexData(QFile::encodeName(path).constData()));
     Click(IDC_MAP_FLAT);
+    Click(IDC_MAP_SQUARE);
+    shape = kBrushShapeSquare;
     stray();
     prompts.answers = {{path}};
     frame->OnCmdMsg(ID_LOAD_MAP);
@@ -446,4 +455,50 @@ TEST_F(DocumentTest, SavesFollowLinksAndLoadsRefuseWhatIsNotAFile) {
     EXPECT_EQ(Doc().History().StepCount(), steps);
     EXPECT_EQ(frame->windowTitle(), title);
     EXPECT_EQ(Doc().FilePath(), link);
+}
+
+// Auto painting is one step that the Edit menu undoes and redoes, the whole alpha map
+// exactly; like painting, it marks the terrain modified, since the painting is saved too.
+TEST_F(DocumentTest, AutoPaintIsOneStepOfTheEditMenu) {
+    SelectTab(1);
+    page = tabs->Page(1);
+    prompts.answers = {{QStringLiteral(VELDMARK_TEST_DATA "/images/grass.jpg")}};
+    frame->OnCmdMsg(ID_LOAD_TEXTURE);
+    Item<CListView>(IDC_TEX_CANDIDATES)->setCurrentRow(0);
+    Click(IDC_TEX_REGISTER);
+    ASSERT_EQ(Terrain()->selectedLayer, 0);
+    KrTextureEntry* map = Terrain()->alphaMaps[0];
+    const auto texels = [map] {
+        const auto* texture = static_cast<MemoryTexture*>(map->texture);
+        std::vector<uint32_t> all;
+        for (UINT y = 0; y < ALPHA_MAP_SIZE; ++y)
+            for (UINT x = 0; x < ALPHA_MAP_SIZE; ++x)
+                all.push_back(texture->Texel(0, x, y));
+        return all;
+    };
+    // A dab first, so that the map is not uniform before.
+    Move(At(0.5, 0.75));
+    Press(Qt::LeftButton, At(0.5, 0.75));
+    Release(Qt::LeftButton, At(0.5, 0.75));
+    const std::vector<uint32_t> before = texels();
+    ASSERT_TRUE(std::any_of(before.begin(), before.end(), [](uint32_t t) { return t != 0; }));
+
+    Click(IDC_TEX_AUTO_PAINT);
+    const std::vector<uint32_t> after = texels();
+    ASSERT_NE(after, before);
+    EXPECT_TRUE(Enabled(ID_EDIT_UNDO));
+    EXPECT_TRUE(Doc().IsModified());
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("*제목 없음 - Veldmark"));
+    frame->OnCmdMsg(ID_EDIT_UNDO);
+    EXPECT_EQ(StatusText(), QStringLiteral("실행 취소: 자동 칠하기"));
+    EXPECT_TRUE(texels() == before);
+    EXPECT_TRUE(Enabled(ID_EDIT_REDO));
+    frame->OnCmdMsg(ID_EDIT_REDO);
+    EXPECT_EQ(StatusText(), QStringLiteral("다시 실행: 자동 칠하기"));
+    EXPECT_TRUE(texels() == after);
+    // The dab before it is a step of its own.
+    frame->OnCmdMsg(ID_EDIT_UNDO);
+    frame->OnCmdMsg(ID_EDIT_UNDO);
+    EXPECT_EQ(StatusText(), QStringLiteral("실행 취소: 텍스쳐 칠하기"));
+    EXPECT_TRUE(prompts.messages.isEmpty()) << prompts.messages.join('\n').toStdString();
 }

@@ -2,6 +2,7 @@
 #include "editor_fixture.h"
 
 #include "CDlgMakeNewTerrain.h"
+#include "KrBrushShape.h"
 
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -127,20 +128,66 @@ TEST_F(MapPageTest, NewTerrainDialogMakesTheTerrainOrKeepsIt) {
     EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
+TEST_F(MapPageTest, SculptModeAndShapeRadiosSetTheBrushAndEndAStroke) {
+    EXPECT_TRUE(Item<QAbstractButton>(IDC_MAP_SQUARE)->isChecked());
+    EXPECT_EQ(Terrain()->brushShape, kBrushShapeSquare);
+    const std::pair<int, int> modes[] = {{IDC_MAP_SMOOTH, kBrushModeSmooth},
+                                         {IDC_MAP_SET_HEIGHT, kBrushModeSetHeight},
+                                         {IDC_MAP_NOISE, kBrushModeNoise},
+                                         {IDC_MAP_RAISE, kBrushModeRaise}};
+    for (auto [id, mode] : modes) {
+        Terrain()->editing = true;
+        Click(id);
+        EXPECT_EQ(Terrain()->brushMode, mode);
+        EXPECT_FALSE(Terrain()->editing);
+    }
+    for (auto [id, shape] : {std::pair(IDC_MAP_ROUND, kBrushShapeRound),
+                             std::pair(IDC_MAP_SQUARE, kBrushShapeSquare)}) {
+        Terrain()->editing = true;
+        Click(id);
+        EXPECT_EQ(Terrain()->brushShape, shape);
+        EXPECT_FALSE(Terrain()->editing);
+        // The shape is a choice of its own: the mode stays.
+        EXPECT_EQ(Terrain()->brushMode, kBrushModeRaise);
+        EXPECT_TRUE(Item<QAbstractButton>(IDC_MAP_RAISE)->isChecked());
+    }
+}
+
+// Each stroke takes its target height from where its button went down.
+TEST_F(MapPageTest, SetHeightTargetsThePointWhereEachStrokeBegins) {
+    Click(IDC_MAP_SET_HEIGHT);
+    Click(IDC_MAP_ROUND);
+    KrTerrain* t = Terrain();
+    for (float height : {30.0f, -12.0f}) {
+        for (int i = 0; i < t->info.numVertices; ++i)
+            t->vertices[i].y = height;
+        Move(At(0.5, 0.8));
+        Press(Qt::LeftButton, At(0.5, 0.8));
+        ASSERT_TRUE(t->pickHit);
+        Release(Qt::LeftButton, At(0.5, 0.8));
+        EXPECT_EQ(t->setHeightTarget, height);
+    }
+}
+
 // What the page shows is what the terrain does, at start-up, after a new terrain and after
 // a load.
 TEST_F(MapPageTest, TheTerrainTakesTheModesThePageShows) {
-    for (int id : {IDC_MAP_FLAT, IDC_MAP_RAISE, IDC_MAP_LOWER})
+    for (int id : {IDC_MAP_FLAT, IDC_MAP_RAISE, IDC_MAP_LOWER, IDC_MAP_SMOOTH, IDC_MAP_SET_HEIGHT,
+                   IDC_MAP_NOISE})
         EXPECT_FALSE(Item<QAbstractButton>(id)->isChecked()) << id;
     EXPECT_EQ(Terrain()->brushMode, 0);
+    EXPECT_TRUE(Item<QAbstractButton>(IDC_MAP_SQUARE)->isChecked());
+    EXPECT_EQ(Terrain()->brushShape, kBrushShapeSquare);
     EXPECT_TRUE(Item<QAbstractButton>(IDC_MAP_SOLID)->isChecked());
 
     Click(IDC_MAP_RAISE);
+    Click(IDC_MAP_ROUND);
     Click(IDC_MAP_WIRE);
     SetTrackbar(IDC_MAP_STRENGTH_SLIDER, 30);
     EXPECT_FALSE(RunNewTerrain("129,129,10"));
     QTest::qWait(50);
     EXPECT_EQ(Terrain()->brushMode, 1);
+    EXPECT_EQ(Terrain()->brushShape, kBrushShapeRound);
     EXPECT_EQ(Terrain()->fillMode, D3DFILL_WIREFRAME);
     EXPECT_FLOAT_EQ(Terrain()->strength, 0.3f);
     // And a drag then raises, as "올림" says.
@@ -156,13 +203,16 @@ TEST_F(MapPageTest, TheTerrainTakesTheModesThePageShows) {
     const QString path = dir.filePath(QStringLiteral("a.mvd"));
     prompts.answers = {{path}};
     ASSERT_TRUE(frame->OnCmdMsg(ID_SAVE_MAP));
-    Click(IDC_MAP_LOWER);
+    Click(IDC_MAP_NOISE);
     Click(IDC_MAP_POINT);
-    Terrain()->brushMode = 0; // as a terrain that did not follow the page would be
+    // As a terrain that did not follow the page would be.
+    Terrain()->brushMode = 0;
+    Terrain()->brushShape = kBrushShapeSquare;
     Terrain()->fillMode = D3DFILL_SOLID;
     prompts.answers = {{path}};
     ASSERT_TRUE(frame->OnCmdMsg(ID_LOAD_MAP));
-    EXPECT_EQ(Terrain()->brushMode, 2);
+    EXPECT_EQ(Terrain()->brushMode, kBrushModeNoise);
+    EXPECT_EQ(Terrain()->brushShape, kBrushShapeRound);
     EXPECT_EQ(Terrain()->fillMode, D3DFILL_POINT);
     EXPECT_TRUE(prompts.messages.isEmpty());
 }

@@ -38,16 +38,18 @@ TEST_F(EditorTest, MenuAndSplitter) {
     EXPECT_EQ(frame->splitter->widget(0), frame->mainView);
 }
 
-// The view starts 1024 wide with the whole map page beside it; a wider window widens the
-// view only. The window and the About box show the icon.
+// The view starts 1024 wide with the whole map page beside it, across and down; a wider
+// window widens the view only. The window and the About box show the icon.
 TEST_F(EditorTest, TheWindowStartsWithTheWholeMapPageAndItsIcon) {
     CTerrainTabMenu* pane = frame->tabMenu;
     const QList<int> start = frame->splitter->sizes();
     EXPECT_EQ(start[0], 1024);
     EXPECT_GE(pane->viewport()->width(), pane->form->width());
     EXPECT_FALSE(pane->horizontalScrollBar()->isVisible());
+    EXPECT_FALSE(pane->verticalScrollBar()->isVisible());
     const QRect page = pane->mapPage->geometry();
     EXPECT_LE(page.right(), pane->viewport()->width());
+    EXPECT_LE(page.bottom(), pane->viewport()->height());
 
     frame->resize(frame->width() + 200, frame->height());
     QTest::qWait(50);

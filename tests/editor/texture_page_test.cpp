@@ -158,3 +158,42 @@ TEST_F(TexturePageTest, ArrowsSwapLayersAndTheirRowsAndTheHighlightedLayerIsPain
     EXPECT_EQ(LayerTextures(), std::vector<int32_t>({0, 1}));
     EXPECT_EQ(Rows(IDC_TEX_LAYERS), "grass.jpg,palette.png");
 }
+
+TEST_F(TexturePageTest, AutoPaintFillsTheSelectedLayerFromTheBoxes) {
+    // What the boxes start with: gentle ground at any height.
+    QStringList shown;
+    for (int id : {IDC_TEX_AUTO_SLOPE_MIN, IDC_TEX_AUTO_SLOPE_MAX, IDC_TEX_AUTO_SLOPE_SOFT,
+                   IDC_TEX_AUTO_HEIGHT_MIN, IDC_TEX_AUTO_HEIGHT_MAX, IDC_TEX_AUTO_HEIGHT_SOFT})
+        shown << Text(id);
+    EXPECT_EQ(shown.join(','), "0,30,5,-10000,10000,0");
+
+    Click(IDC_TEX_AUTO_PAINT); // no layer yet
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_TRUE(prompts.messages[0].startsWith(QStringLiteral("자동 칠하기 | ")));
+
+    prompts.answers = {{kGrass}};
+    Click(IDC_TEX_ADD);
+    for (int i = 0; i < 2; ++i) {
+        ClickRow(IDC_TEX_CANDIDATES, 0);
+        Click(IDC_TEX_REGISTER);
+    }
+    ASSERT_EQ(Terrain()->selectedLayer, 1);
+    const auto cover = [this](size_t layer, int x, int y) {
+        return static_cast<MemoryTexture*>(Terrain()->alphaMaps[layer]->texture)->Texel(0, x, y) &
+               0xFF;
+    };
+    // The flat default terrain at height 0: inside the boxes' ranges, then below them.
+    Click(IDC_TEX_AUTO_PAINT);
+    for (auto [x, y] : {std::pair(0, 0), std::pair(512, 300), std::pair(1023, 1023)}) {
+        EXPECT_EQ(cover(1, x, y), 255u);
+        EXPECT_EQ(cover(0, x, y), 0u);
+    }
+    SetDlgItemText(page, IDC_TEX_AUTO_HEIGHT_MIN, QStringLiteral("20"));
+    SetDlgItemText(page, IDC_TEX_AUTO_HEIGHT_SOFT, QStringLiteral("40"));
+    Click(IDC_TEX_AUTO_PAINT);
+    EXPECT_EQ(cover(1, 512, 300), 128u); // half way across the 40 soft edge
+    SetDlgItemText(page, IDC_TEX_AUTO_HEIGHT_SOFT, QStringLiteral("0"));
+    Click(IDC_TEX_AUTO_PAINT);
+    EXPECT_EQ(cover(1, 512, 300), 0u);
+    EXPECT_EQ(prompts.messages.size(), 1);
+}

@@ -41,7 +41,7 @@ TEST_F(Brush, RaiseLowerFlatAndNone) {
     Step(1, 0, 0);
     ExpectSquares(62, 67, 62, 66, 0.5f, 2.0f);
     Step(1, 0, 0);
-    for (int mode : {0, 4})
+    for (int mode : {0, 7, -1}) // none, and values no mode has
         Step(mode, 0, 0);
     ExpectSquares(62, 67, 62, 66, 1.0f, 4.0f);
     for (int i = 0; i < 5; ++i) // no floor

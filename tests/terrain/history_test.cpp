@@ -1,6 +1,8 @@
 // The edit history: undo and redo bit for bit (master array, vertex buffer, alpha maps,
 // layer list) through random sequences with frames run in between, the bound, and redo
 // dropped by a new edit.
+#include "KrAutoPaint.h"
+#include "KrBrushShape.h"
 #include "KrEditHistory.h"
 #include "KrTerrainGrid.h"
 #include "terrain_fixture.h"
@@ -105,9 +107,10 @@ public:
         ray.origin = D3DXVECTOR3(x, std::min(top + 20, 0.9f * float(terrain->info.worldDepth)), z);
         terrain->UpdateTerrain(CullView(eye, D3DXVECTOR3(eye.x, 0, eye.z + 400)), CullProjection());
     }
-    // A drag over frames: the tool acts at each point.
+    // A drag over frames: the tool acts at each point. The brush keeps its shape.
     bool Stroke(int tool, int mode, std::vector<D3DXVECTOR3> points, const D3DXVECTOR3& eye) {
         history.BeginStroke(tool == 0 ? "높이 브러시" : "텍스쳐 칠하기");
+        terrain->BeginStroke(); // as the view starts both at the button's press
         terrain->activeTool = tool;
         (tool == 0 ? terrain->brushMode : terrain->paintMode) = mode;
         terrain->editing = true;
@@ -115,6 +118,12 @@ public:
             Frame(eye, p.x, p.z);
         terrain->editing = false;
         Frame(eye);
+        return history.EndStroke();
+    }
+    // Auto painting of a layer as the document records it: false when it made no step.
+    bool AutoPaint(int32_t layer, const KrAutoPaintRule& rule) {
+        history.BeginStroke("자동 칠하기");
+        terrain->AutoPaintLayer(layer, rule);
         return history.EndStroke();
     }
     IDirect3DTexture9* NewTexture() {
@@ -180,14 +189,17 @@ const D3DXVECTOR3 kAway(0, 50, 3000); // the terrain lies behind it
 
 } // namespace
 
-// Random edits, undos and redos with frames between them from cameras that show ground whose
+// Random edits (every brush mode in both shapes, painting, auto painting, whole terrains and
+// layers), undos and redos with frames between them from cameras that show ground whose
 // normals are still settling. Every position must come back exactly as it was last left.
 TEST(EditHistory, RandomSequencesUndoAndRedoBitForBit) {
     const D3DXVECTOR3 eyes[] = {kOverview, D3DXVECTOR3(200, 120, -100), D3DXVECTOR3(-250, 60, 150),
                                 kAway};
     int layerUndos = 0;    // removed layers put back or taken out again, over all seeds
     int paintingLoads = 0; // loads that brought a painting, over all seeds
-    for (unsigned seed : {1u, 2u, 3u}) {
+    std::map<std::pair<int, int>, int> sculpted; // strokes that made a step, by shape and mode
+    int autoPaints = 0;
+    for (unsigned seed : {1u, 2u, 3u, 4u}) {
         SCOPED_TRACE(seed);
         HistoryRig rig;
         KrEditHistory& h = rig.history;
@@ -229,8 +241,20 @@ TEST(EditHistory, RandomSequencesUndoAndRedoBitForBit) {
             const size_t at = h.Position();
             KrTerrain& t = *rig.terrain;
             const int32_t layers = int32_t(t.splatLayers.size());
-            const int kind = pick(13);
-            if (kind < 5) {
+            const int kind = pick(14);
+            if (kind == 13) {
+                leave();
+                KrAutoPaintRule rule;
+                rule.slopeMin = float(pick(30));
+                rule.slopeMax = rule.slopeMin + float(pick(40));
+                rule.slopeSoftness = float(pick(10));
+                rule.heightMin = float(pick(40)) - 20.0f;
+                rule.heightMax = rule.heightMin + float(pick(30));
+                rule.heightSoftness = float(pick(10));
+                const bool step = rig.AutoPaint(int32_t(pick(layers + 1)) - 1, rule);
+                autoPaints += step;
+                made(step, at);
+            } else if (kind < 5) {
                 const int tool = pick(2);
                 t.selectedLayer = int32_t(pick(layers + 1)) - 1;
                 t.bigRadius = 20 + pick(120);
@@ -239,7 +263,9 @@ TEST(EditHistory, RandomSequencesUndoAndRedoBitForBit) {
                 std::vector<D3DXVECTOR3> points{point()};
                 for (int i = pick(5); i > 0; --i)
                     points.push_back(points.back() + D3DXVECTOR3(float(pick(181)) - 90, 0, 40));
-                const int mode = tool == 0 ? 1 + pick(3) : 1 - pick(4) / 3;
+                const int mode = tool == 0 ? 1 + pick(6) : 1 - pick(4) / 3;
+                t.brushShape = pick(2);
+                t.strength = 0.05f * float(1 + pick(6));
                 // Mostly from above, where every point can be picked.
                 const D3DXVECTOR3 eye = eyes[pick(4) / 3];
                 if (kind == 4) {
@@ -255,6 +281,8 @@ TEST(EditHistory, RandomSequencesUndoAndRedoBitForBit) {
                 leave();
                 const bool step = rig.Stroke(tool, mode, points, eye);
                 strokes += step;
+                if (step && tool == 0)
+                    ++sculpted[{t.brushShape, mode}];
                 made(step, at);
             } else if (kind == 5) {
                 leave();
@@ -307,6 +335,92 @@ TEST(EditHistory, RandomSequencesUndoAndRedoBitForBit) {
     }
     EXPECT_GT(layerUndos, 5);
     EXPECT_GT(paintingLoads, 3);
+    for (int shape : {kBrushShapeSquare, kBrushShapeRound})
+        for (int mode = kBrushModeRaise; mode <= kBrushModeNoise; ++mode)
+            EXPECT_GT((sculpted[{shape, mode}]), 0) << "shape " << shape << ", mode " << mode;
+    EXPECT_GT(autoPaints, 3);
+}
+
+// A sculpting stroke keeps the rows it wrote, not the grid, and changes the file. Auto
+// painting is one step of painting: it keeps the whole map as it was, undo and redo put back
+// every texel, and it changes the painting saved beside the file.
+TEST(EditHistory, AutoPaintAndSculptingSteps) {
+    HistoryRig rig;
+    KrEditHistory& h = rig.history;
+    KrTerrain& t = *rig.terrain;
+    rig.AddTexture();
+    ASSERT_TRUE(h.AddSplatLayer(0, "레이어 추가"));
+    t.selectedLayer = 0;
+    ASSERT_TRUE(rig.Stroke(1, 1, {D3DXVECTOR3(0, 0, 0)}, kOverview));
+    // Each mode in each shape straight to the brush, without the frames whose normal pass
+    // would add records of its own.
+    t.bigRadius = 60;
+    t.smallRadius = 20;
+    t.strength = 0.5f;
+    t.pickHit = true;
+    const size_t gridBytes = size_t(t.info.numVertices) * sizeof(KrTerrainVertex);
+    std::vector<Snapshot> states;
+    for (int shape : {kBrushShapeSquare, kBrushShapeRound})
+        for (int mode = kBrushModeRaise; mode <= kBrushModeNoise; ++mode) {
+            SCOPED_TRACE(testing::Message() << "shape " << shape << ", mode " << mode);
+            const Snapshot was = rig.Take();
+            rig.ray.hitPoint = D3DXVECTOR3(-100.0f + 7.0f * float(mode), 3, 50);
+            h.BeginStroke("높이 브러시");
+            t.BeginStroke();
+            t.brushShape = shape;
+            t.brushMode = mode;
+            t.ApplyHeightBrush();
+            const bool step = h.EndStroke();
+            size_t changed = 0;
+            for (int32_t i = 0; i < t.info.numVertices; ++i)
+                changed += was.vertices[size_t(i)].y != t.vertices[i].y;
+            ASSERT_EQ(step, changed > 0);
+            if (!step)
+                continue;
+            states.push_back(was);
+            EXPECT_TRUE(h.UndoStep()->changesFile);
+            const size_t bytes = h.StepBytes(h.Position() - 1);
+            EXPECT_GE(bytes, changed * sizeof(KrTerrainVertex));
+            EXPECT_LT(bytes, gridBytes / 8);
+        }
+    EXPECT_GE(states.size(), 10u);
+    const Snapshot last = rig.Take();
+    for (size_t n = states.size(); n > 0; --n) {
+        ASSERT_TRUE(h.Undo());
+        EXPECT_TRUE(rig.Matches(states[n - 1])) << n;
+    }
+    for (size_t n = states.size(); n > 0; --n)
+        ASSERT_TRUE(h.Redo());
+    EXPECT_TRUE(rig.Matches(last));
+    rig.Frame(kOverview);
+
+    const uint64_t sculpted = h.StateId();
+    const Snapshot before = rig.Take();
+    KrAutoPaintRule rule;
+    rule.slopeMin = 2;
+    rule.slopeMax = 20;
+    rule.heightMin = -5;
+    rule.heightMax = 5;
+    ASSERT_TRUE(rig.AutoPaint(0, rule));
+    EXPECT_EQ(h.UndoStep()->name, "자동 칠하기");
+    EXPECT_EQ(h.UndoStep()->kind, KrStepKind::Stroke);
+    EXPECT_TRUE(h.UndoStep()->changesFile);
+    EXPECT_TRUE(h.FileChangedSince(sculpted));
+    const size_t mapBytes = size_t(ALPHA_MAP_SIZE) * ALPHA_MAP_SIZE * 4;
+    EXPECT_GE(h.StepBytes(h.Position() - 1), mapBytes);
+    EXPECT_LT(h.StepBytes(h.Position() - 1), mapBytes + mapBytes / 32);
+    const Snapshot after = rig.Take();
+    ASSERT_NE(after.texels, before.texels);
+    ASSERT_TRUE(h.Undo());
+    EXPECT_TRUE(rig.Matches(before));
+    ASSERT_TRUE(h.Redo());
+    EXPECT_TRUE(rig.Matches(after));
+
+    // The same rule again, or a layer that is not there, changes nothing and makes no step.
+    const size_t steps = h.StepCount();
+    EXPECT_FALSE(rig.AutoPaint(0, rule));
+    EXPECT_FALSE(rig.AutoPaint(1, rule));
+    EXPECT_EQ(h.StepCount(), steps);
 }
 
 // Tools run with editing set but no stroke open, as code other than the view may do: their
@@ -346,6 +460,42 @@ TEST(EditHistory, EditsOutsideAStrokeComeBackWithTheirPosition) {
     move(true);
     move(true);
     rig.Frame(kOverview);
+    move(false);
+    move(false);
+}
+
+// A load keeps the other grid but not the layers, which stay with the object: texels painted
+// outside a stroke on either side of it come back with their position too.
+TEST(EditHistory, PaintingOutsideAStrokeBesideALoadComesBackWithItsPosition) {
+    HistoryRig rig;
+    KrEditHistory& h = rig.history;
+    KrTerrain& t = *rig.terrain;
+    rig.AddTexture();
+    std::vector<Snapshot> states(3);
+    const auto leave = [&] { states[h.Position()] = rig.Take(); };
+    const auto move = [&](bool undo) {
+        leave();
+        ASSERT_TRUE(undo ? h.Undo() : h.Redo());
+        EXPECT_TRUE(rig.Matches(states[h.Position()])) << "at " << h.Position();
+    };
+    const auto paint = [&](float x) {
+        t.activeTool = 1;
+        t.editing = true;
+        rig.Frame(kOverview, x, 10);
+        t.editing = false;
+    };
+    leave();
+    ASSERT_TRUE(h.AddSplatLayer(0, "레이어 추가"));
+    t.selectedLayer = 0;
+    leave();
+    rig.Load(0);
+    paint(-60);
+    move(true);
+    paint(-20); // rows shared with the first dab
+    paint(90);
+    move(false);
+    move(true);
+    move(true);
     move(false);
     move(false);
 }
