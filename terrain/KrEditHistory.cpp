@@ -1,5 +1,7 @@
 #include "KrEditHistory.h"
 
+#include "KrTerrainGrid.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -590,6 +592,51 @@ void KrEditHistory::SwapInGrid(std::unique_ptr<KrTerrain> grid, KrStepKind kind,
     step->other = std::move(grid);
     AdoptCurrent();
     Push(std::move(step));
+}
+
+bool KrEditHistory::InstallGrid(KrStepKind kind, KrTerrainGrid& grid,
+                                std::unique_ptr<KrTerrain> painting, std::string name,
+                                std::string* error) {
+    KrTerrain* t = Current();
+    if (!t || !IsGridKind(kind)) {
+        if (error)
+            *error = "격자를 올릴 지형이 없습니다";
+        return false;
+    }
+    if (strokeOpen_)
+        EndStroke();
+    CheckGrid();
+    Leave();
+    std::unique_ptr<Step> step;
+    std::unique_ptr<KrTerrain> kept;
+    try {
+        step = std::make_unique<Step>();
+        step->info = KrStepInfo{NextId(), kind, std::move(name), true};
+        step->painting = painting != nullptr;
+        steps_.reserve(position_ + 1);
+        kept = painting ? std::move(painting) : std::make_unique<KrTerrain>();
+    } catch (const std::bad_alloc&) {
+        step.reset();
+        kept.reset();
+    }
+    // Only the open change set has moved (into the steps beside), so a refusal leaves the
+    // history as it was.
+    if (!t->InstallGrid(grid, error)) {
+        UpdateCapturing();
+        return false;
+    }
+    if (!step || !kept) {
+        Rebase();
+        return true;
+    }
+    kept->device = t->device;
+    kept->TakeGridArrays(grid);
+    if (step->painting)
+        t->SwapPainting(*kept);
+    step->other = std::move(kept);
+    AdoptCurrent();
+    Push(std::move(step));
+    return true;
 }
 
 bool KrEditHistory::AddSplatLayer(int32_t textureIndex, std::string name) {

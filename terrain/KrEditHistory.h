@@ -102,6 +102,15 @@ public:
     // The terrain in the slot takes the grid of regridded, a copy of its own grid with other
     // heights (CopyGridWithHeights). The step keeps the old grid.
     void ReplaceHeights(std::unique_ptr<KrTerrain> regridded, std::string name);
+    // The same two steps (kind LoadGrid or ReplaceHeights) for a grid prepared without the
+    // device: the terrain in the slot installs it itself (KrTerrain::InstallGrid), so a grid
+    // of the size it has goes into the device buffers it has and no second set is made. With
+    // painting (a terrain holding only a painting, for a load), the terrain also takes that
+    // painting. The step keeps what the terrain gave up: its grid without device buffers, and
+    // its painting. False, with the terrain as it was and no step, when the device cannot
+    // take the grid; *error says why.
+    bool InstallGrid(KrStepKind kind, KrTerrainGrid& grid, std::unique_ptr<KrTerrain> painting,
+                     std::string name, std::string* error = nullptr);
 
     // The terrain's layer operations, recorded. False (and no step) where they fail.
     bool AddSplatLayer(int32_t textureIndex, std::string name);

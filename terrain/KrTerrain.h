@@ -68,6 +68,8 @@ struct KrSplatLayer {
 class KrEditHistory;
 class KrQuadTree;
 struct KrAutoPaintRule;
+struct KrPaintingRead;
+struct KrPaintingWrite;
 struct KrTerrainGrid;
 
 class KrTerrain : public KrNode {
@@ -111,6 +113,13 @@ public:
         std::vector<std::string> missing; // "name (path): reason" of textures not loaded
     };
     PaintingLoad LoadPainting(const char* mapVertexDataPath);
+    // The device halves of the two (painting_file.h): a painting file read and checked
+    // elsewhere, put in place with its alpha maps and textures made on the device (all or
+    // nothing, as LoadPainting); and the painting gathered for writing, the alpha maps read
+    // from the device. A painting that cannot be gathered is reported in *error.
+    PaintingLoad ApplyPainting(const KrPaintingRead& read);
+    bool CollectPainting(const char* mapVertexDataPath, KrPaintingWrite* out,
+                         std::string* error = nullptr) const;
     // Layer i's coverage, one byte a texel (the alpha channel), row 0 at the +z edge.
     bool ReadCoverage(int32_t layer, std::vector<uint8_t>* coverage) const;
 
@@ -177,6 +186,10 @@ public:
     // Exchanges the paintings (textures, base texture and scale, layers with their alpha
     // maps, the layer painted) of two terrains.
     void SwapPainting(KrTerrain& other);
+    // Puts a grid's arrays in place with no device buffers, as a grid kept aside holds them
+    // (RestoreGridBuffers makes them); the arrays this terrain had go back in grid. For a
+    // terrain without buffers.
+    void TakeGridArrays(KrTerrainGrid& grid);
     // Drops the device buffers of a grid kept aside, so a kept grid costs its arrays and
     // quadtree only; RestoreGridBuffers makes them again from the array.
     void ReleaseGridBuffers();

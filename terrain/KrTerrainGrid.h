@@ -25,6 +25,14 @@ struct KrProgress {
         if (report)
             report(fraction);
     }
+    // The same flag, with this progress's fractions mapped onto from..to: for one part of a
+    // longer piece of work.
+    KrProgress Part(float from, float to) const {
+        KrProgress part{nullptr, cancel};
+        if (report)
+            part.report = [whole = report, from, to](float f) { whole(from + (to - from) * f); };
+        return part;
+    }
 };
 
 struct KrTerrainGrid {
@@ -47,6 +55,18 @@ bool PrepareGrid(const KrTerrainInfo& info, KrTerrainGrid* grid, const KrProgres
 // A MapVertexData file, read and checked as LoadMapVertexData reads it.
 bool PrepareMapVertexData(const char* path, KrTerrainGrid* grid, const KrProgress& progress = {},
                           std::string* error = nullptr);
+
+// A copy of like's grid (description, positions across, texture coordinates) with these
+// heights, the normals of the surface they make, and its tables: what importing heights onto
+// a grid of that size makes. Heights must be finite.
+bool PrepareGridWithHeights(const KrTerrainInfo& info, const KrTerrainVertex* like,
+                            const float* heights, KrTerrainGrid* grid,
+                            const KrProgress& progress = {}, std::string* error = nullptr);
+// A new flat grid, laid out as Create lays it out, with these heights: what importing heights
+// of another size makes.
+bool PrepareGridFromHeights(int32_t width, int32_t depth, float spacingX, float spacingY,
+                            float spacingZ, const float* heights, KrTerrainGrid* grid,
+                            const KrProgress& progress = {}, std::string* error = nullptr);
 
 // The quadtree size rule: W − 1 and D − 1 both powers of two of at least 2.
 bool QuadTreeFits(int32_t width, int32_t depth);

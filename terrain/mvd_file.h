@@ -24,6 +24,10 @@ bool ReadMapVertexData(const char* path, MapVertexData* out, const KrProgress& p
                        std::string* error);
 bool WriteMapVertexData(const char* path, const KrTerrainInfo& info,
                         const KrTerrainVertex* vertices, std::string* error);
+// The same in pieces that report; a cancel leaves the file that was there.
+bool WriteMapVertexData(const char* path, const KrTerrainInfo& info,
+                        const KrTerrainVertex* vertices, const KrProgress& progress,
+                        std::string* error);
 
 // The size and CRC-32 of the file these would be written as, without writing it.
 uint64_t MapVertexDataBytes(const KrTerrainInfo& info);

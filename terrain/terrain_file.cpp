@@ -23,7 +23,7 @@ static_assert(std::endian::native == std::endian::little,
 
 namespace {
 
-// 8 MiB of records a read.
+// 8 MiB of records a read or a write.
 constexpr size_t kVerticesPerRead = size_t{1} << 18;
 // A load's progress: reading, checking, then the grid's tables.
 constexpr float kReadShare = 0.6f, kCheckShare = 0.1f;
@@ -71,13 +71,32 @@ uint32_t MapVertexDataCrc(const KrTerrainInfo& info, const KrTerrainVertex* vert
 // a killed program leaves the user's file exactly as it was (see AtomicFileWriter).
 bool WriteMapVertexData(const char* path, const KrTerrainInfo& info,
                         const KrTerrainVertex* vertices, std::string* error) {
+    return WriteMapVertexData(path, info, vertices, {}, error);
+}
+
+bool WriteMapVertexData(const char* path, const KrTerrainInfo& info,
+                        const KrTerrainVertex* vertices, const KrProgress& progress,
+                        std::string* error) {
     if (!vertices || info.numVertices <= 0)
         return Fail(error, "저장할 지형이 없습니다");
     const FileHeader header = HeaderOf(info);
-    const size_t vertexBytes = static_cast<size_t>(info.numVertices) * sizeof(KrTerrainVertex);
+    const size_t count = static_cast<size_t>(info.numVertices);
     AtomicFileWriter file;
-    return file.Open(path, error) && file.Write(&header, kMapVertexDataHeaderBytes, error) &&
-           file.Write(vertices, vertexBytes, error) && file.Commit(error);
+    if (!file.Open(path, error) || !file.Write(&header, kMapVertexDataHeaderBytes, error))
+        return false;
+    for (size_t done = 0; done < count;) {
+        if (progress.Cancelled())
+            return Fail(error, kPreparationCancelled);
+        progress.Report(static_cast<float>(done) / static_cast<float>(count));
+        const size_t piece = std::min(kVerticesPerRead, count - done);
+        if (!file.Write(vertices + done, piece * sizeof(KrTerrainVertex), error))
+            return false;
+        done += piece;
+    }
+    if (!file.Commit(error))
+        return false;
+    progress.Report(1.0f);
+    return true;
 }
 
 bool KrTerrain::SaveMapVertexData(const char* path, std::string* error) const {

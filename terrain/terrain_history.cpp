@@ -2,6 +2,7 @@
 // aside without its device buffers, and handing over the settings that are not terrain data.
 #include "KrQuadTree.h"
 #include "KrTerrain.h"
+#include "KrTerrainGrid.h"
 
 #include <cstring>
 #include <utility>
@@ -49,6 +50,20 @@ void KrTerrain::SwapPainting(KrTerrain& other) {
     std::swap(baseTexture, other.baseTexture);
     std::swap(splatLayers, other.splatLayers);
     std::swap(selectedLayer, other.selectedLayer);
+}
+
+void KrTerrain::TakeGridArrays(KrTerrainGrid& grid) {
+    ReleaseGridBuffers();
+    std::swap(info, grid.info);
+    KrTerrainVertex* previous = vertices;
+    vertices = grid.vertices.release();
+    grid.vertices.reset(previous);
+    KrQuadTree* previousTree = quadTree;
+    quadTree = grid.quadTree.release();
+    grid.quadTree.reset(previousTree);
+    std::swap(normalUses_, grid.normalUses);
+    quadTreeEnabled = quadTree != nullptr;
+    ResetVertexTracking();
 }
 
 void KrTerrain::ReleaseGridBuffers() {

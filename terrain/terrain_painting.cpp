@@ -2,6 +2,7 @@
 #include "KrTerrain.h"
 #include "d3dx9.h"
 #include "mvd_file.h"
+#include "painting_file.h"
 #include "paths.h"
 #include "safe_file.h"
 #include "splat_file.h"
@@ -67,23 +68,31 @@ void DeleteEntries(std::vector<KrTextureEntry*>& entries) {
 } // namespace
 
 bool KrTerrain::SavePainting(const char* mapVertexDataPath, std::string* error) const {
-    const std::string target = SplatPathFor(mapVertexDataPath ? mapVertexDataPath : "");
-    if (textures.empty() && splatLayers.empty())
-        return RemoveFileIfPresent(target.c_str(), error);
+    KrPaintingWrite painting;
+    return CollectPainting(mapVertexDataPath, &painting, error) &&
+           WritePaintingFile(painting, info, vertices, error);
+}
+
+bool KrTerrain::CollectPainting(const char* mapVertexDataPath, KrPaintingWrite* out,
+                                std::string* error) const {
+    *out = KrPaintingWrite{};
+    out->path = SplatPathFor(mapVertexDataPath ? mapVertexDataPath : "");
+    if (textures.empty() && splatLayers.empty()) {
+        out->remove = true;
+        return true;
+    }
     if (!vertices) {
         if (error)
             *error = "저장할 지형이 없습니다.";
         return false;
     }
 
-    SplatFileData data;
-    data.mvdBytes = MapVertexDataBytes(info);
-    data.mvdCrc = MapVertexDataCrc(info, vertices);
+    SplatFileData& data = out->data;
     data.baseMappingScale = baseMappingScale;
     // Anything but a texture's index means no base texture.
     const bool baseValid = baseTexture >= 0 && static_cast<size_t>(baseTexture) < textures.size();
     data.baseTexture = baseValid ? baseTexture : -1;
-    const std::string folder = FolderOf(target);
+    const std::string folder = FolderOf(out->path);
     for (const KrTextureEntry* entry : textures)
         data.texturePaths.push_back(StoredTexturePath(entry ? entry->source : "", folder));
     const size_t layers = std::min(splatLayers.size(), alphaMaps.size());
@@ -101,42 +110,78 @@ bool KrTerrain::SavePainting(const char* mapVertexDataPath, std::string* error) 
             return false;
         }
     }
+    return true;
+}
+
+bool WritePaintingFile(KrPaintingWrite& painting, const KrTerrainInfo& info,
+                       const KrTerrainVertex* vertices, std::string* error) {
+    if (painting.remove)
+        return RemoveFileIfPresent(painting.path.c_str(), error);
+    if (!vertices) {
+        if (error)
+            *error = "저장할 지형이 없습니다.";
+        return false;
+    }
+    painting.data.mvdBytes = MapVertexDataBytes(info);
+    painting.data.mvdCrc = MapVertexDataCrc(info, vertices);
+    std::vector<uint8_t> bytes;
+    if (!EncodeSplatFile(painting.data, &bytes, error))
+        return false;
+    return WriteFileAtomically(painting.path.c_str(), bytes.data(), bytes.size(), error);
+}
+
+KrPaintingRead ReadPaintingFile(const char* mapVertexDataPath, const KrTerrainInfo& info,
+                                const KrTerrainVertex* vertices) {
+    KrPaintingRead read;
+    read.path = SplatPathFor(mapVertexDataPath ? mapVertexDataPath : "");
+    const auto refuse = [&read](std::string reason) {
+        read.status = KrTerrain::PaintingLoad::Refused;
+        read.error = std::move(reason);
+        read.data = SplatFileData{};
+        return std::move(read);
+    };
 
     std::vector<uint8_t> bytes;
-    if (!EncodeSplatFile(data, &bytes, error))
-        return false;
-    return WriteFileAtomically(target.c_str(), bytes.data(), bytes.size(), error);
+    bool missing = false;
+    std::string error;
+    if (!ReadRegularFile(read.path.c_str(), MaxSplatFileBytes(), &bytes, &error, &missing)) {
+        if (missing)
+            return read;
+        return refuse(error);
+    }
+    if (!DecodeSplatFile(bytes.data(), bytes.size(), &read.data, &error))
+        return refuse(error);
+    bytes = {};
+    if (!vertices || read.data.mvdBytes != MapVertexDataBytes(info) ||
+        read.data.mvdCrc != MapVertexDataCrc(info, vertices))
+        return refuse(
+            "이 파일은 옆의 .mvd 파일과 함께 저장된 것이 아닙니다 (.mvd가 따로 바뀌었거나 "
+            "저장이 도중에 끊겼습니다).");
+    read.status = KrTerrain::PaintingLoad::Restored;
+    return read;
 }
 
 // Checked whole, and every alpha map made on the device, before the terrain's painting is
 // touched; textures that do not load keep their place as empty entries, so the layers that
 // use them keep their index and their coverage.
 KrTerrain::PaintingLoad KrTerrain::LoadPainting(const char* mapVertexDataPath) {
+    KrPaintingRead read = ReadPaintingFile(mapVertexDataPath, info, vertices);
+    return ApplyPainting(read);
+}
+
+KrTerrain::PaintingLoad KrTerrain::ApplyPainting(const KrPaintingRead& read) {
     PaintingLoad result;
-    const std::string path = SplatPathFor(mapVertexDataPath ? mapVertexDataPath : "");
     const auto refuse = [&result](std::string reason) {
         result.status = PaintingLoad::Refused;
         result.error = std::move(reason);
         return result;
     };
-
-    std::vector<uint8_t> bytes;
-    bool missing = false;
-    std::string error;
-    if (!ReadRegularFile(path.c_str(), MaxSplatFileBytes(), &bytes, &error, &missing)) {
-        if (missing)
-            return result;
-        return refuse(error);
+    if (read.status != PaintingLoad::Restored) {
+        result.status = read.status;
+        result.error = read.error;
+        return result;
     }
-    SplatFileData data;
-    if (!DecodeSplatFile(bytes.data(), bytes.size(), &data, &error))
-        return refuse(error);
-    bytes = {};
-    if (!vertices || data.mvdBytes != MapVertexDataBytes(info) ||
-        data.mvdCrc != MapVertexDataCrc(info, vertices))
-        return refuse(
-            "이 파일은 옆의 .mvd 파일과 함께 저장된 것이 아닙니다 (.mvd가 따로 바뀌었거나 "
-            "저장이 도중에 끊겼습니다).");
+    const SplatFileData& data = read.data;
     if (!device)
         return refuse("텍스쳐를 올릴 그래픽 장치가 없습니다.");
 
@@ -150,7 +195,7 @@ KrTerrain::PaintingLoad KrTerrain::LoadPainting(const char* mapVertexDataPath) {
         maps.push_back(new KrTextureEntry{texture, {}});
     }
 
-    const std::string folder = FolderOf(path);
+    const std::string folder = FolderOf(read.path);
     std::vector<KrTextureEntry*> loaded;
     for (const std::string& stored : data.texturePaths) {
         auto* entry = new KrTextureEntry{nullptr, ResolveTexturePath(stored, folder)};

@@ -2,7 +2,9 @@
 // quadtree and work array that every grid needs.
 #include "KrTerrainGrid.h"
 #include "d3dx9.h"
+#include "grid_layout.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <vector>
@@ -59,6 +61,52 @@ void LayOutRow(KrTerrainVertex* out, const float* xs, const float* us, int32_t w
         out[j] = KrTerrainVertex{xs[j], 0.0f, z, nxs[j], 0.0f, nzs[j], us[j], v};
 }
 
+// The flat layout alone, its rows reported from `from` to `to`; the tables are the caller's.
+bool LayOutFlatGrid(const KrTerrainInfo& info, KrTerrainGrid* grid, const KrProgress& progress,
+                    float from, float to, std::string* error) {
+    *grid = KrTerrainGrid{};
+    const int32_t w = info.vertsPerRow;
+    const int32_t d = info.vertsPerCol;
+    if (w < 2 || d < 2 || w > kMaxTerrainSide || d > kMaxTerrainSide)
+        return Fail(error, SizeRefused());
+
+    const size_t count = static_cast<size_t>(w) * static_cast<size_t>(d);
+    std::unique_ptr<KrTerrainVertex[]> array(new (std::nothrow) KrTerrainVertex[count]);
+    if (!array)
+        return Fail(error, kNoMemory);
+    // Row and column terms, as the straightforward layout computes them for each vertex.
+    std::vector<float> xs(static_cast<size_t>(w)), us(xs.size()), nxs(xs.size()), nzs(xs.size());
+    const float halfW = static_cast<float>(w) * 0.5f;
+    const float halfD = static_cast<float>(d) * 0.5f;
+    for (int32_t j = 0; j < w; ++j) {
+        xs[j] = (static_cast<float>(j) - halfW) * info.cellSpacingX;
+        us[j] = static_cast<float>(j) / static_cast<float>(w - 1);
+    }
+    for (int32_t i = 0; i < d; ++i) {
+        if (i % kRowsPerStep == 0) {
+            if (progress.Cancelled())
+                return Fail(error, kPreparationCancelled);
+            progress.Report(from + (to - from) * static_cast<float>(i) / static_cast<float>(d));
+        }
+        const float z = -(static_cast<float>(i) - halfD) * info.cellSpacingZ;
+        const float v = static_cast<float>(i) / static_cast<float>(d - 1);
+        LayOutRow(array.get() + static_cast<size_t>(i) * static_cast<size_t>(w), xs.data(),
+                  us.data(), w, z, v, nxs.data(), nzs.data());
+    }
+    grid->info = info;
+    grid->vertices = std::move(array);
+    return true;
+}
+
+bool AllFinite(const float* heights, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        if (!std::isfinite(heights[i]))
+            return false;
+    return true;
+}
+
+constexpr const char* kNotFinite = "유한한 수가 아닌 높이가 있습니다.";
+
 } // namespace
 
 bool QuadTreeFits(int32_t width, int32_t depth) {
@@ -80,41 +128,68 @@ bool PrepareGrid(int32_t width, int32_t depth, int32_t cellSpacing, KrTerrainGri
 
 bool PrepareGrid(const KrTerrainInfo& info, KrTerrainGrid* grid, const KrProgress& progress,
                  std::string* error) {
-    *grid = KrTerrainGrid{};
-    const int32_t w = info.vertsPerRow;
-    const int32_t d = info.vertsPerCol;
-    if (w < 2 || d < 2 || w > kMaxTerrainSide || d > kMaxTerrainSide)
-        return Fail(error, SizeRefused());
-
-    const size_t count = static_cast<size_t>(w) * static_cast<size_t>(d);
-    std::unique_ptr<KrTerrainVertex[]> array(new (std::nothrow) KrTerrainVertex[count]);
-    if (!array)
-        return Fail(error, kNoMemory);
-    // Row and column terms, as the straightforward layout computes them for each vertex.
-    std::vector<float> xs(static_cast<size_t>(w)), us(xs.size()), nxs(xs.size()), nzs(xs.size());
-    const float halfW = static_cast<float>(w) * 0.5f;
-    const float halfD = static_cast<float>(d) * 0.5f;
-    for (int32_t j = 0; j < w; ++j) {
-        xs[j] = (static_cast<float>(j) - halfW) * info.cellSpacingX;
-        us[j] = static_cast<float>(j) / static_cast<float>(w - 1);
-    }
     constexpr float kLayoutShare = 0.6f;
-    for (int32_t i = 0; i < d; ++i) {
-        if (i % kRowsPerStep == 0) {
-            if (progress.Cancelled())
-                return Fail(error, kPreparationCancelled);
-            progress.Report(kLayoutShare * static_cast<float>(i) / static_cast<float>(d));
-        }
-        const float z = -(static_cast<float>(i) - halfD) * info.cellSpacingZ;
-        const float v = static_cast<float>(i) / static_cast<float>(d - 1);
-        LayOutRow(array.get() + static_cast<size_t>(i) * static_cast<size_t>(w), xs.data(),
-                  us.data(), w, z, v, nxs.data(), nzs.data());
+    KrTerrainGrid made;
+    if (!LayOutFlatGrid(info, &made, progress, 0.0f, kLayoutShare, error) ||
+        !PrepareGridTables(&made, progress, kLayoutShare, 1.0f, error)) {
+        *grid = KrTerrainGrid{};
+        return false;
     }
+    *grid = std::move(made);
+    return true;
+}
 
+bool PrepareGridWithHeights(const KrTerrainInfo& info, const KrTerrainVertex* like,
+                            const float* heights, KrTerrainGrid* grid, const KrProgress& progress,
+                            std::string* error) {
+    *grid = KrTerrainGrid{};
+    const size_t count = static_cast<size_t>(info.numVertices);
+    if (!like || info.numVertices <= 0)
+        return Fail(error, "높이를 바꿀 지형이 없습니다.");
+    if (!heights || !AllFinite(heights, count))
+        return Fail(error, kNotFinite);
     KrTerrainGrid made;
     made.info = info;
-    made.vertices = std::move(array);
-    if (!PrepareGridTables(&made, progress, kLayoutShare, 1.0f, error))
+    made.vertices.reset(new (std::nothrow) KrTerrainVertex[count]);
+    if (!made.vertices)
+        return Fail(error, "이 크기의 지형을 담을 메모리가 부족합니다.");
+    progress.Report(0.0f);
+    std::copy(like, like + count, made.vertices.get());
+    for (size_t i = 0; i < count; ++i)
+        made.vertices[i].y = heights[i];
+    if (progress.Cancelled())
+        return Fail(error, kPreparationCancelled);
+    progress.Report(0.2f);
+    ComputeGridNormals(info, made.vertices.get());
+    if (!PrepareGridTables(&made, progress, 0.6f, 1.0f, error))
+        return false;
+    *grid = std::move(made);
+    return true;
+}
+
+bool PrepareGridFromHeights(int32_t width, int32_t depth, float spacingX, float spacingY,
+                            float spacingZ, const float* heights, KrTerrainGrid* grid,
+                            const KrProgress& progress, std::string* error) {
+    *grid = KrTerrainGrid{};
+    const bool spacingsValid = std::isfinite(spacingY) && spacingY > 0.0f &&
+                               IsValidTerrainSize(width, depth, spacingX) &&
+                               IsValidTerrainSize(width, depth, spacingZ) &&
+                               WorldSizeFits(width, depth, spacingX, spacingZ);
+    if (!spacingsValid)
+        return Fail(error, "이 크기와 간격으로는 지형을 만들 수 없습니다.");
+    KrTerrainInfo info{};
+    info.InitInfo(width, depth, spacingX, spacingY, spacingZ);
+    const size_t count = static_cast<size_t>(info.numVertices);
+    if (!heights || !AllFinite(heights, count))
+        return Fail(error, kNotFinite);
+
+    // Laid out as Create lays it out; the tables are made for the heights.
+    KrTerrainGrid made;
+    if (!LayOutFlatGrid(info, &made, progress, 0.0f, 0.5f, error))
+        return false;
+    for (size_t i = 0; i < count; ++i)
+        made.vertices[i].y = heights[i];
+    if (!PrepareGridTables(&made, progress, 0.5f, 1.0f, error))
         return false;
     *grid = std::move(made);
     return true;
