@@ -88,6 +88,9 @@ void CDlgMakeNewTerrain::OnOK() {
         return;
     std::string error;
     if (!frame->mainView->NewTerrain(width, depth, cellSpacing, &error)) {
+        // Cancelled while it was being made: the dialog stays, for other values or cancel.
+        if (error.empty())
+            return;
         // The view keeps its terrain when the device cannot make the new one.
         Prompts().Message(
             this, windowTitle(),

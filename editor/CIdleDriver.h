@@ -22,6 +22,9 @@ public:
     void Start();
     void Stop();
 
+    // Starts idle processing afresh, as a message would.
+    void Wake();
+
     // Whether this event restarts idle processing.
     bool IsIdleMessage(const QEvent* event);
 
@@ -32,8 +35,6 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
-    void Wake();
-
     std::function<bool(long)> onIdle_;
     QBasicTimer timer_;
     long count_ = 0;

@@ -2,6 +2,7 @@
 
 #include "CAboutDlg.h"
 #include "CChildView.h"
+#include "CLongOperation.h"
 #include "CTerrainDocument.h"
 #include "CTerrainMainView.h"
 #include "CTerrainMapControl.h"
@@ -266,6 +267,12 @@ void CMainFrame::SetMessageText(const QString& text) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    // Work in progress is cancelled (or, for a save, finished) first; the window is then
+    // asked to close again.
+    if (CLongOperation::DeferClose(this)) {
+        event->ignore();
+        return;
+    }
     if (document && !document->MaybeSave()) {
         event->ignore();
         return;

@@ -50,7 +50,8 @@ public:
 
 protected:
     void focusInEvent(QFocusEvent* event) override;
-    // Asks to save changes first, however the window is closed.
+    // Asks to save changes first, however the window is closed; during long work, closes
+    // once the work is cancelled or done.
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 

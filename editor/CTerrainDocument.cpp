@@ -116,23 +116,28 @@ bool CTerrainDocument::OpenAtStartUp(const QString& path) {
 }
 
 // One step whatever the file holds: the heights, and the painting when the file beside them
-// belongs to them; otherwise the painting stays and the user is told why.
+// belongs to them; otherwise the painting stays and the user is told why. The grid goes into
+// the terrain itself, into the device buffers it has where the size is the same, and the step
+// keeps the grid it replaced.
 bool CTerrainDocument::LoadFile(QString path) {
-    KrTerrain::PaintingLoad painting;
-    std::unique_ptr<KrTerrain> loaded = view_->ReadMapFile(&path, &painting);
-    if (!loaded)
+    CTerrainMainView::MapFileRead read;
+    if (!view_->ReadMapFile(&path, &read))
         return false;
     FinishStroke();
     const Binding before{filePath_, saved_, unstepped_};
-    history_.ReplaceGrid(std::move(loaded), kLoadName,
-                         painting.status == KrTerrain::PaintingLoad::Restored);
+    std::string error;
+    if (!history_.InstallGrid(KrStepKind::LoadGrid, read.grid, std::move(read.painting), kLoadName,
+                              &error)) {
+        view_->ReportLoadFailure(path, error);
+        return false;
+    }
     Recorded(before);
     filePath_ = path;
     saved_ = history_.StateId();
     unstepped_ = false;
     emit terrainChanged();
     emit changed();
-    view_->ReportPainting(path, painting);
+    view_->ReportPainting(path, read.paintingLoad);
     return true;
 }
 
@@ -156,11 +161,13 @@ void CTerrainDocument::ReplaceTerrain(std::unique_ptr<KrTerrain> fresh, bool imp
     emit changed();
 }
 
-void CTerrainDocument::ReplaceHeights(std::unique_ptr<KrTerrain> regridded) {
+bool CTerrainDocument::ReplaceHeights(KrTerrainGrid& grid, std::string* error) {
     FinishStroke();
-    history_.ReplaceHeights(std::move(regridded), kImportName);
+    if (!history_.InstallGrid(KrStepKind::ReplaceHeights, grid, nullptr, kImportName, error))
+        return false;
     emit terrainChanged();
     emit changed();
+    return true;
 }
 
 // Crossing a whole-terrain step goes to the other terrain's file, and back.

@@ -10,9 +10,11 @@
 
 #include <map>
 #include <memory>
+#include <string>
 
 class CTerrainMainView;
 struct KrAutoPaintRule;
+struct KrTerrainGrid;
 
 class CTerrainDocument : public QObject {
     Q_OBJECT
@@ -46,9 +48,9 @@ public:
     // The view's terrain is replaced by fresh: one step, no file. A new terrain has nothing
     // to save yet; one imported from a heightmap has.
     void ReplaceTerrain(std::unique_ptr<KrTerrain> fresh, bool imported = false);
-    // The view's terrain takes the grid of regridded, its own with imported heights: one
-    // step; the open file stays.
-    void ReplaceHeights(std::unique_ptr<KrTerrain> regridded);
+    // The view's terrain takes grid, its own with imported heights (PrepareGridWithHeights):
+    // one step; the open file stays. False, with the reason, when the device cannot take it.
+    bool ReplaceHeights(KrTerrainGrid& grid, std::string* error = nullptr);
 
     void Undo();
     void Redo();

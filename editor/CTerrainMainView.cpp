@@ -1,6 +1,7 @@
 #include "CTerrainMainView.h"
 
 #include "CGlViewWindow.h"
+#include "CLongOperation.h"
 #include "CMainFrame.h"
 #include "CPrompts.h"
 #include "CTerrainDocument.h"
@@ -11,6 +12,8 @@
 #include "KrTerrainGrid.h"
 #include "heightmap.h"
 #include "memory_device.h"
+#include "mvd_file.h"
+#include "painting_file.h"
 #include "resource.h"
 #include "safe_file.h"
 #include "splat_file.h"
@@ -59,6 +62,8 @@ const char* const kHeightmapSaveFilter =
     "RAW 32비트 실수 높이맵 (*.r32)|*.r32|";
 // A 4097 × 4097 RAW 32 file, with room for a PNG that compresses badly.
 constexpr uint64_t kMaxHeightmapBytes = 512ull << 20;
+const QString kImportingLabel = QStringLiteral("높이맵을 가져오는 중...");
+const QString kExportingLabel = QStringLiteral("높이맵을 내보내는 중...");
 // Heights typed into the heightmap dialogs stay where the terrain's arithmetic is safe.
 constexpr double kHeightLimit = 1.0e9;
 
@@ -107,8 +112,16 @@ std::string FileName(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
-bool WriteBytes(const QString& path, const std::vector<uint8_t>& bytes, std::string* error) {
-    return WriteFileAtomically(FileName(path).c_str(), bytes.data(), bytes.size(), error);
+bool Cancelled(std::string* error) {
+    if (error)
+        *error = kPreparationCancelled;
+    return false;
+}
+
+// A line in the status bar's message pane.
+void ShowStatus(const QString& text) {
+    if (CMainFrame* frame = GetMainFrame())
+        frame->SetMessageText(text);
 }
 
 // A terrain of its own on device around a prepared grid: the device part of a new terrain
@@ -354,7 +367,38 @@ void CTerrainMainView::SetMouseCapture(bool on) {
         releaseMouse();
 }
 
+// While long work runs, only what ends a held key or button gets through, and nothing runs
+// the terrain's Update: the work may be reading the master array.
+bool CTerrainMainView::HandleInputWhileWorking(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::KeyRelease:
+        if (!static_cast<QKeyEvent*>(event)->isAutoRepeat())
+            OnKeyUp(static_cast<QKeyEvent*>(event)->key());
+        break;
+    case QEvent::FocusOut:
+        heldKeys_.clear();
+        break;
+    case QEvent::MouseButtonRelease: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton && terrain) {
+            terrain->editing = false;
+            if (CTerrainDocument* document = Document())
+                document->EndStroke();
+        } else if (mouse->button() == Qt::RightButton) {
+            mouseLook = false;
+        }
+        SetMouseCapture(mouse->buttons() != Qt::NoButton);
+        break;
+    }
+    default:
+        break;
+    }
+    return false;
+}
+
 bool CTerrainMainView::HandleInput(QEvent* event) {
+    if (CLongOperation::Running())
+        return HandleInputWhileWorking(event);
     switch (event->type()) {
     case QEvent::KeyPress: {
         auto* key = static_cast<QKeyEvent*>(event);
@@ -490,65 +534,110 @@ void CTerrainMainView::OnLoadMapVertexData() {
 }
 
 // The heights first: the painting file names the heights it belongs to, so it is written
-// only beside the file it describes.
+// only beside the file it describes. The painting's alpha maps are read from the device here;
+// both files are written off this thread, which meanwhile draws frames without touching the
+// master array the writer reads.
 bool CTerrainMainView::SaveMapFile(const QString& path) {
     if (!terrain)
         return false;
-    std::string error;
     const std::string file = FileName(path);
-    if (!terrain->SaveMapVertexData(file.c_str(), &error)) {
-        Prompts().Message(this, QStringLiteral("Do not Create File"),
-                          QStringLiteral("Do not Create File\n%1\n\n%2\n\n같은 이름의 파일이 "
-                                         "있었다면 그대로 남아 있습니다.")
-                              .arg(FromUtf8(error), FileLabel(path)));
+    KrPaintingWrite painting;
+    std::string paintingError;
+    const bool collected = terrain->CollectPainting(file.c_str(), &painting, &paintingError);
+    const KrTerrainInfo info = terrain->info;
+    const KrTerrainVertex* vertices = terrain->vertices;
+    bool heightsSaved = false, paintingSaved = false;
+    std::string heightsError, refused;
+    CLongOperation::Run(
+        QStringLiteral("저장하는 중..."), false,
+        [&](const KrProgress& progress, std::string*) {
+            heightsSaved = WriteMapVertexData(file.c_str(), info, vertices,
+                                              progress.Part(0.0f, 0.8f), &heightsError);
+            if (heightsSaved && collected)
+                paintingSaved = WritePaintingFile(painting, info, vertices, &paintingError);
+            progress.Report(1.0f);
+            return heightsSaved && paintingSaved;
+        },
+        &refused);
+    if (!heightsSaved) {
+        Prompts().Message(
+            this, QStringLiteral("Do not Create File"),
+            QStringLiteral("Do not Create File\n%1\n\n%2\n\n같은 이름의 파일이 "
+                           "있었다면 그대로 남아 있습니다.")
+                .arg(FromUtf8(heightsError.empty() ? refused : heightsError), FileLabel(path)));
         return false;
     }
-    if (!terrain->SavePainting(file.c_str(), &error)) {
-        const QString painting = FileLabel(QFile::decodeName(SplatPathFor(file).c_str()));
+    if (!paintingSaved) {
+        const QString splat = FileLabel(QFile::decodeName(painting.path.c_str()));
         Prompts().Message(this, QStringLiteral("Do not Create File"),
                           QStringLiteral("Do not Create File\n%1\n\n%2\n\n지형의 높이는 %3에 "
                                          "저장했지만, 텍스쳐와 스플랫 레이어는 저장하지 "
                                          "못했습니다. 그 자리에 있던 파일은 그대로 남지만, 새 "
                                          ".mvd와 짝이 맞지 않아 불러올 때 적용되지 않습니다.")
-                              .arg(FromUtf8(error), painting, FileLabel(path)));
+                              .arg(FromUtf8(paintingError), splat, FileLabel(path)));
         return false;
     }
     return true;
 }
 
-std::unique_ptr<KrTerrain> CTerrainMainView::ReadMapFile(QString* chosen,
-                                                         KrTerrain::PaintingLoad* painting) {
-    *painting = KrTerrain::PaintingLoad{};
+bool CTerrainMainView::ReadMapFile(QString* chosen, MapFileRead* read) {
+    *read = MapFileRead{};
     if (chosen->isEmpty()) {
         const QStringList paths = Prompts().OpenFiles(this, QStringLiteral("불러오기"),
                                                       QString::fromUtf8(kMapFilter), false);
         if (paths.isEmpty())
-            return nullptr;
+            return false;
         *chosen = paths.first();
     }
     if (!terrain)
-        return nullptr;
+        return false;
     const QString& path = *chosen;
-    // Read and checked beside the terrain without the device, then put into a terrain of its
-    // own; the view's terrain takes the new grid only once it is complete. The reader opens
-    // regular files only, so a named pipe cannot block the view.
-    KrTerrainGrid grid;
-    std::string error;
+    // Read and checked off this thread without the device, beside the terrain that frames go
+    // on drawing; the view's terrain takes the new grid only once it is complete. The reader
+    // opens regular files only, so a named pipe cannot block it.
     const std::string file = FileName(path);
-    std::unique_ptr<KrTerrain> loaded;
-    if (PrepareMapVertexData(file.c_str(), &grid, {}, &error))
-        loaded = TerrainWithGrid(terrain->device, grid, &error);
-    if (!loaded) {
-        Prompts().Message(this, QStringLiteral("파일을 불러올 수 없습니다"),
-                          QStringLiteral("파일을 불러올 수 없습니다\n%1\n\n%2\n\n지형은 바뀌지 "
-                                         "않았습니다.")
-                              .arg(FromUtf8(error), FileLabel(path)));
-        return nullptr;
+    KrPaintingRead painting;
+    std::string error;
+    const CLongOperation::Outcome outcome = CLongOperation::Run(
+        QStringLiteral("불러오는 중..."), true,
+        [&](const KrProgress& progress, std::string* why) {
+            if (!PrepareMapVertexData(file.c_str(), &read->grid, progress.Part(0.0f, 0.9f), why))
+                return false;
+            // Checked against the vertices as they were read, before any frame changes a
+            // normal.
+            painting = ReadPaintingFile(file.c_str(), read->grid.info, read->grid.vertices.get());
+            progress.Report(1.0f);
+            return true;
+        },
+        &error);
+    if (outcome == CLongOperation::Outcome::Cancelled) {
+        ShowStatus(QStringLiteral("불러오기를 취소했습니다. 지형은 바뀌지 않았습니다."));
+        *read = MapFileRead{};
+        return false;
     }
-    // Before any frame changes a normal: the painting file is checked against the vertices
-    // as they were read.
-    *painting = loaded->LoadPainting(file.c_str());
-    return loaded;
+    if (outcome != CLongOperation::Outcome::Done) {
+        ReportLoadFailure(path, error);
+        *read = MapFileRead{};
+        return false;
+    }
+    if (painting.status == KrTerrain::PaintingLoad::Restored) {
+        read->painting = std::make_unique<KrTerrain>();
+        read->painting->device = terrain->device;
+        read->paintingLoad = read->painting->ApplyPainting(painting);
+        if (read->paintingLoad.status != KrTerrain::PaintingLoad::Restored)
+            read->painting.reset();
+    } else {
+        read->paintingLoad.status = painting.status;
+        read->paintingLoad.error = painting.error;
+    }
+    return true;
+}
+
+void CTerrainMainView::ReportLoadFailure(const QString& path, const std::string& error) {
+    Prompts().Message(this, QStringLiteral("파일을 불러올 수 없습니다"),
+                      QStringLiteral("파일을 불러올 수 없습니다\n%1\n\n%2\n\n지형은 바뀌지 "
+                                     "않았습니다.")
+                          .arg(FromUtf8(error), FileLabel(path)));
 }
 
 void CTerrainMainView::ReportPainting(const QString& path,
@@ -593,14 +682,38 @@ void CTerrainMainView::OnImportHeightmap() {
     if (format != HeightmapFormat::Png && format != HeightmapFormat::Raw16 &&
         format != HeightmapFormat::Raw32)
         return fail("높이맵은 .png, .r16, .raw, .r32 파일이어야 합니다.");
-    std::vector<uint8_t> bytes;
-    std::string error;
-    if (!ReadRegularFile(file.c_str(), kMaxHeightmapBytes, &bytes, &error))
-        return fail(error);
 
-    int32_t width = 0, depth = 0;
+    // Read, and decoded where the file gives its own size, off this thread.
     const int sampleBytes = format == HeightmapFormat::Raw32 ? 4 : 2;
-    if (format != HeightmapFormat::Png && SquareRawSide(bytes.size(), sampleBytes) == 0) {
+    std::vector<uint8_t> bytes;
+    HeightmapImage image;
+    bool decoded = false;
+    std::string error;
+    const auto decode = [&](int32_t width, int32_t depth) {
+        return CLongOperation::Run(
+            kImportingLabel, true,
+            [&, width, depth](const KrProgress& progress, std::string* why) {
+                if (bytes.empty() &&
+                    !ReadRegularFile(file.c_str(), kMaxHeightmapBytes, &bytes, why))
+                    return false;
+                if (progress.Cancelled())
+                    return Cancelled(why);
+                progress.Report(0.5f);
+                if (format == HeightmapFormat::Png || width > 0 ||
+                    SquareRawSide(bytes.size(), sampleBytes) != 0) {
+                    if (!DecodeHeightmap(format, bytes.data(), bytes.size(), width, depth, &image,
+                                         why))
+                        return false;
+                    decoded = true;
+                    bytes = {};
+                }
+                progress.Report(1.0f);
+                return true;
+            },
+            &error);
+    };
+    CLongOperation::Outcome outcome = decode(0, 0);
+    if (outcome == CLongOperation::Outcome::Done && !decoded) {
         QList<PromptField> size = {
             {QStringLiteral("Width(가로)"), PromptField::Integer,
              static_cast<double>(terrain->info.vertsPerRow), 2, kMaxTerrainSide},
@@ -613,13 +726,12 @@ void CTerrainMainView::OnImportHeightmap() {
                 .arg(bytes.size());
         if (!Prompts().AskValues(this, title, text, &size))
             return;
-        width = static_cast<int32_t>(size[0].value);
-        depth = static_cast<int32_t>(size[1].value);
+        outcome = decode(static_cast<int32_t>(size[0].value), static_cast<int32_t>(size[1].value));
     }
-    HeightmapImage image;
-    if (!DecodeHeightmap(format, bytes.data(), bytes.size(), width, depth, &image, &error))
+    if (outcome == CLongOperation::Outcome::Cancelled)
+        return ShowStatus(QStringLiteral("높이맵 가져오기를 취소했습니다. 지형은 그대로입니다."));
+    if (outcome != CLongOperation::Outcome::Done)
         return fail(error);
-    bytes = {};
 
     HeightRange range;
     if (image.bits != 32) {
@@ -647,13 +759,13 @@ void CTerrainMainView::OnImportHeightmap() {
             HeightRange{static_cast<float>(fields[0].value), static_cast<float>(fields[1].value)};
     }
 
+    const int32_t width = image.width, depth = image.depth;
     const std::vector<float> heights = HeightsOf(image, range);
-    const bool sameGrid =
-        image.width == terrain->info.vertsPerRow && image.depth == terrain->info.vertsPerCol;
-    const bool done = sameGrid
-                          ? ReplaceHeightsWithImported(heights, &error)
-                          : ReplaceTerrainWithImported(image.width, image.depth, heights, &error);
-    if (!done && !error.empty()) // empty: the user cancelled at the question
+    image = HeightmapImage{};
+    const bool sameGrid = width == terrain->info.vertsPerRow && depth == terrain->info.vertsPerCol;
+    const bool done = sameGrid ? ReplaceHeightsWithImported(heights, &error)
+                               : ReplaceTerrainWithImported(width, depth, heights, &error);
+    if (!done && !error.empty()) // empty: the user cancelled
         fail(error);
 }
 
@@ -664,16 +776,27 @@ bool CTerrainMainView::ReplaceHeightsWithImported(const std::vector<float>& heig
             *error = "높이맵의 크기가 지형과 다릅니다.";
         return false;
     }
-    CTerrainDocument* document = Document();
-    if (!document)
-        return terrain->ReplaceHeights(heights.data(), error);
-    // Made beside the terrain: the step keeps the grid it replaces, for undo.
-    auto regridded = std::make_unique<KrTerrain>();
-    regridded->device = terrain->device;
-    if (!regridded->CopyGridWithHeights(*terrain, heights.data(), error))
+    // Made off this thread from the terrain's own grid, which frames leave alone meanwhile.
+    const KrTerrainInfo info = terrain->info;
+    const KrTerrainVertex* like = terrain->vertices;
+    KrTerrainGrid grid;
+    std::string reason;
+    const CLongOperation::Outcome outcome = CLongOperation::Run(
+        kImportingLabel, true,
+        [&](const KrProgress& progress, std::string* why) {
+            return PrepareGridWithHeights(info, like, heights.data(), &grid, progress, why);
+        },
+        &reason);
+    if (outcome != CLongOperation::Outcome::Done) {
+        if (error)
+            *error = outcome == CLongOperation::Outcome::Cancelled ? std::string() : reason;
         return false;
-    document->ReplaceHeights(std::move(regridded));
-    return true;
+    }
+    // Installed in the terrain, into the buffers it has; the step keeps the grid replaced,
+    // for undo.
+    if (CTerrainDocument* document = Document())
+        return document->ReplaceHeights(grid, error);
+    return terrain->InstallGrid(grid, error);
 }
 
 bool CTerrainMainView::ReplaceTerrainWithImported(int width, int depth,
@@ -693,11 +816,24 @@ bool CTerrainMainView::ReplaceTerrainWithImported(int width, int depth,
         return false;
     }
     const KrTerrainInfo spacing = terrain->info;
+    KrTerrainGrid grid;
+    std::string reason;
+    const CLongOperation::Outcome outcome = CLongOperation::Run(
+        kImportingLabel, true,
+        [&](const KrProgress& progress, std::string* why) {
+            return PrepareGridFromHeights(width, depth, spacing.cellSpacingX, spacing.cellSpacingY,
+                                          spacing.cellSpacingZ, heights.data(), &grid, progress,
+                                          why);
+        },
+        &reason);
+    if (outcome != CLongOperation::Outcome::Done) {
+        if (error)
+            *error = outcome == CLongOperation::Outcome::Cancelled ? std::string() : reason;
+        return false;
+    }
     // Made before the old terrain goes, so a failure keeps the old one.
-    auto fresh = std::make_unique<KrTerrain>();
-    fresh->device = renderer->device;
-    if (!fresh->CreateFromHeights(width, depth, spacing.cellSpacingX, spacing.cellSpacingY,
-                                  spacing.cellSpacingZ, heights.data(), error))
+    std::unique_ptr<KrTerrain> fresh = TerrainWithGrid(renderer->device, grid, error);
+    if (!fresh)
         return false;
     InstallTerrain(std::move(fresh), true);
     return true;
@@ -722,10 +858,26 @@ void CTerrainMainView::OnExportHeightmap() {
         return;
     }
 
-    std::vector<float> heights(static_cast<size_t>(terrain->info.numVertices));
-    for (size_t i = 0; i < heights.size(); ++i)
-        heights[i] = terrain->vertices[i].y;
-    const HeightRange own = HeightRangeOf(heights.data(), heights.size());
+    // The heights and their range are gathered off this thread, and the files encoded and
+    // written there; frames leave the master array alone meanwhile.
+    const KrTerrainInfo info = terrain->info;
+    const KrTerrainVertex* vertices = terrain->vertices;
+    std::vector<float> heights;
+    HeightRange own;
+    std::string error;
+    if (CLongOperation::Run(
+            kExportingLabel, false,
+            [&](const KrProgress&, std::string*) {
+                heights.resize(static_cast<size_t>(info.numVertices));
+                for (size_t i = 0; i < heights.size(); ++i)
+                    heights[i] = vertices[i].y;
+                own = HeightRangeOf(heights.data(), heights.size());
+                return true;
+            },
+            &error) != CLongOperation::Outcome::Done) {
+        Prompts().Message(this, title, FromUtf8(error));
+        return;
+    }
     const bool codes = format != HeightmapFormat::Raw32;
     QList<PromptField> fields;
     QString text;
@@ -760,12 +912,52 @@ void CTerrainMainView::OnExportHeightmap() {
     }
     const bool withLayers = layers > 0 && fields.last().value != 0;
 
-    std::vector<uint8_t> bytes;
+    // Each layer's coverage comes from the device, here.
+    struct LayerFile {
+        QString path;
+        std::string file;
+        std::vector<uint8_t> coverage;
+        bool read = false, written = false;
+        std::string error;
+    };
+    std::vector<LayerFile> layerFiles;
+    for (int i = 0; withLayers && i < layers; ++i) {
+        LayerFile layer;
+        layer.path = QStringLiteral("%1_layer%2.png").arg(stem).arg(i + 1);
+        layer.file = FileName(layer.path);
+        layer.read = terrain->ReadCoverage(i, &layer.coverage);
+        if (!layer.read)
+            layer.error = "그래픽 장치에서 알파맵을 읽지 못했습니다.";
+        layerFiles.push_back(std::move(layer));
+    }
+
     size_t clipped = 0;
-    std::string error;
-    if (!EncodeHeightmap(format, terrain->info.vertsPerRow, terrain->info.vertsPerCol,
-                         heights.data(), range, &bytes, &clipped, &error) ||
-        !WriteBytes(path, bytes, &error)) {
+    const CLongOperation::Outcome written = CLongOperation::Run(
+        kExportingLabel, false,
+        [&](const KrProgress& progress, std::string* why) {
+            std::vector<uint8_t> bytes;
+            if (!EncodeHeightmap(format, info.vertsPerRow, info.vertsPerCol, heights.data(), range,
+                                 &bytes, &clipped, why))
+                return false;
+            progress.Report(0.6f);
+            if (!WriteFileAtomically(file.c_str(), bytes.data(), bytes.size(), why))
+                return false;
+            for (size_t i = 0; i < layerFiles.size(); ++i) {
+                progress.Report(0.8f + 0.2f * static_cast<float>(i) /
+                                           static_cast<float>(layerFiles.size()));
+                LayerFile& layer = layerFiles[i];
+                std::vector<uint8_t> png;
+                layer.written =
+                    layer.read &&
+                    EncodeGreyPng8(ALPHA_MAP_SIZE, ALPHA_MAP_SIZE, layer.coverage.data(), &png,
+                                   &layer.error) &&
+                    WriteFileAtomically(layer.file.c_str(), png.data(), png.size(), &layer.error);
+            }
+            progress.Report(1.0f);
+            return true;
+        },
+        &error);
+    if (written != CLongOperation::Outcome::Done) {
         Prompts().Message(this, title,
                           QStringLiteral("높이맵을 쓰지 못했습니다\n%1\n\n%2\n\n그 자리에 있던 "
                                          "파일은 그대로입니다.")
@@ -785,24 +977,18 @@ void CTerrainMainView::OnExportHeightmap() {
         if (clipped > 0)
             report << QStringLiteral("범위 밖이라 잘린 높이: %1개").arg(clipped);
     }
-    if (withLayers) {
-        QStringList failed;
-        for (int i = 0; i < layers; ++i) {
-            const QString layerPath = QStringLiteral("%1_layer%2.png").arg(stem).arg(i + 1);
-            std::vector<uint8_t> coverage, png;
-            if (!terrain->ReadCoverage(i, &coverage) ||
-                !EncodeGreyPng8(ALPHA_MAP_SIZE, ALPHA_MAP_SIZE, coverage.data(), &png, &error) ||
-                !WriteBytes(layerPath, png, &error))
-                failed << QStringLiteral("%1: %2").arg(FileLabel(layerPath), FromUtf8(error));
-            else
-                report << QStringLiteral("알파맵: %1").arg(FileLabel(layerPath));
-        }
-        if (!failed.isEmpty()) {
-            Prompts().Message(this, title,
-                              QStringLiteral("높이맵은 내보냈지만 다음 알파맵은 쓰지 "
-                                             "못했습니다:\n\n%1")
-                                  .arg(failed.join(u'\n')));
-        }
+    QStringList failed;
+    for (const LayerFile& layer : layerFiles) {
+        if (layer.written)
+            report << QStringLiteral("알파맵: %1").arg(FileLabel(layer.path));
+        else
+            failed << QStringLiteral("%1: %2").arg(FileLabel(layer.path), FromUtf8(layer.error));
+    }
+    if (!failed.isEmpty()) {
+        Prompts().Message(this, title,
+                          QStringLiteral("높이맵은 내보냈지만 다음 알파맵은 쓰지 "
+                                         "못했습니다:\n\n%1")
+                              .arg(failed.join(u'\n')));
     }
     Prompts().Inform(this, title, report.join(u'\n'));
 }
@@ -817,11 +1003,23 @@ bool CTerrainMainView::NewTerrain(int width, int depth, int cellSpacing, std::st
         return false;
     }
     KrRenderer* renderer = KrRenderer::GetInstance();
-    // The grid is laid out without the device, then put into a terrain of its own before the
-    // old one goes, so a failure keeps the old one.
+    // The grid is laid out off this thread without the device, then put into a terrain of
+    // its own before the old one goes, so a failure or a cancel keeps the old one.
     KrTerrainGrid grid;
     std::string reason;
-    if (!PrepareGrid(width, depth, cellSpacing, &grid, {}, &reason)) {
+    const CLongOperation::Outcome outcome = CLongOperation::Run(
+        QStringLiteral("지형을 만드는 중..."), true,
+        [&](const KrProgress& progress, std::string* why) {
+            return PrepareGrid(width, depth, cellSpacing, &grid, progress, why);
+        },
+        &reason);
+    if (outcome == CLongOperation::Outcome::Cancelled) {
+        if (error)
+            error->clear();
+        ShowStatus(QStringLiteral("새 지형 만들기를 취소했습니다. 지형은 그대로입니다."));
+        return false;
+    }
+    if (outcome != CLongOperation::Outcome::Done) {
         if (error)
             *error = reason + ".";
         return false;

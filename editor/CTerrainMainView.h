@@ -4,6 +4,7 @@
 
 #include "KrCamera.h"
 #include "KrTerrain.h"
+#include "KrTerrainGrid.h"
 #include "win32.h"
 
 #include <QPoint>
@@ -39,14 +40,24 @@ public:
     void OnImportHeightmap();
     void OnExportHeightmap();
     // Saves the MapVertexData file at path and then the painting beside it, saying what
-    // failed; true only when both were written.
+    // failed; true only when both were written. The files are written off the interface
+    // thread while frames go on (CLongOperation).
     bool SaveMapFile(const QString& path);
+    // A MapVertexData file read off the interface thread: its grid, ready to be installed,
+    // and the painting beside it, made on this view's device (null where none is restored;
+    // paintingLoad says why).
+    struct MapFileRead {
+        KrTerrainGrid grid;
+        std::unique_ptr<KrTerrain> painting;
+        KrTerrain::PaintingLoad paintingLoad;
+    };
     // Reads a MapVertexData file (*path, or one the user picks when it is empty, which then
-    // goes to *path) and the painting beside it into a new terrain on this view's device.
-    // Null when cancelled or the heights cannot be read (the user is told why); the view's
-    // terrain is not touched. *painting says whether the painting was restored into the new
-    // terrain; ReportPainting tells the user what was not, once the terrain is shown.
-    std::unique_ptr<KrTerrain> ReadMapFile(QString* path, KrTerrain::PaintingLoad* painting);
+    // goes to *path) and the painting beside it, checked against the heights as read, with
+    // a progress dialog that can cancel. False when cancelled or the heights cannot be read
+    // (the user is told why); the view's terrain is not touched. ReportPainting tells the
+    // user what of the painting was not restored, once the terrain is shown.
+    bool ReadMapFile(QString* path, MapFileRead* read);
+    void ReportLoadFailure(const QString& path, const std::string& error);
     void ReportPainting(const QString& path, const KrTerrain::PaintingLoad& painting);
     // An imported heightmap of the current grid's size: its heights replace the current
     // heights as one step (the terrain object, its painting and the camera stay).
@@ -59,7 +70,7 @@ public:
                                     std::string* error);
     // Replaces the terrain with a new one (one step of the document's history) and resets
     // the camera. A size that cannot make a terrain is refused with the reason in *error,
-    // and the current terrain stays.
+    // and the current terrain stays; so does a cancel, with *error empty.
     bool NewTerrain(int width, int depth, int cellSpacing, std::string* error = nullptr);
     // The view's menu commands; false for a command it does not handle.
     bool OnCommand(int id);
@@ -103,6 +114,7 @@ protected:
 
 private:
     bool HandleInput(QEvent* event);
+    bool HandleInputWhileWorking(QEvent* event);
     // Makes fresh (made on the renderer's device) the view's terrain, as one step of the
     // document's history (imported: from a heightmap), with the camera at its start.
     void InstallTerrain(std::unique_ptr<KrTerrain> fresh, bool imported);

@@ -2,6 +2,7 @@
 
 #include "CAboutDlg.h"
 #include "CChildView.h"
+#include "CLongOperation.h"
 #include "CMainFrame.h"
 #include "CTerrainDocument.h"
 #include "CTerrainMainView.h"
@@ -78,16 +79,19 @@ void CVeldmarkApp::ProcessCommandLine(const QStringList& arguments) {
 }
 
 bool CVeldmarkApp::OnIdle(long count) {
+    // While long work runs off this thread it may read the master array, which the terrain's
+    // Update writes: frames then show the terrain as it is, one for each wake-up.
+    const bool working = CLongOperation::Running();
     CMainFrame* frame = mainWnd.get();
     if (frame && frame->mainView) {
         CTerrainMainView* view = frame->mainView;
-        if (view->terrain)
+        if (view->terrain && !working)
             view->terrain->Update();
         view->RenderFrame();
     }
     if (frame)
         frame->OnUpdateIndicators();
-    return count < 1;
+    return count < 1 && !working;
 }
 
 void CVeldmarkApp::OnAppAbout() {

@@ -22,7 +22,8 @@ public:
     // cannot be loaded gets the usual message, and the default terrain stays.
     void ProcessCommandLine(const QStringList& arguments);
     // One idle call: updates the terrain and draws a frame; returns whether the loop
-    // wants another call before it sleeps (only for count 0, as the framework does).
+    // wants another call before it sleeps (only for count 0, as the framework does). While
+    // long work runs (CLongOperation), it draws without updating and asks for no more.
     bool OnIdle(long count);
     void OnAppAbout();
     // Commands that reach the application after the frame and the view.

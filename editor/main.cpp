@@ -1,12 +1,18 @@
 // Veldmark: a height-field terrain editor. A MapVertexData file named on the command line
 // (as the desktop's "open with" passes it) is opened once the window is up.
+#include "CLongOperation.h"
 #include "CVeldmarkApp.h"
 
 #include <QApplication>
 #include <QTimer>
 
+#include <cstdlib>
+
 int main(int argc, char** argv) {
     QApplication qtApp(argc, argv);
+    // Test hook, for tools that look at the progress dialog: slows every step of long work.
+    if (const char* slow = std::getenv("VELDMARK_TEST_SLOW_WORK_MS"))
+        CLongOperation::SetStepDelay(std::atoi(slow));
     CVeldmarkApp app;
     if (!app.InitInstance())
         return 0;
