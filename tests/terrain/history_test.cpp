@@ -15,6 +15,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -75,16 +76,19 @@ public:
         t->pickRay = &ray;
         return t;
     }
-    // As the editor loads: the file read and prepared without the device, installed in a
-    // terrain of its own, whose grid the history then swaps in; with painting, also a
-    // painting of its own, as a painting file beside it would bring: a texture, a layer on it
-    // with a painted stripe, a base and its scale.
-    void Load(size_t file, bool painting = false) {
+    // A load: the file read and prepared without the device, then either installed in the
+    // terrain itself as one step (inPlace, as the editor loads) or in a terrain of its own
+    // whose grid the history swaps in. With painting, also a painting of its own, as a
+    // painting file beside it would bring: a texture, a layer on it with a painted stripe, a
+    // base and its scale.
+    void Load(size_t file, bool painting = false, bool inPlace = false) {
         KrTerrainGrid grid;
         ASSERT_TRUE(PrepareMapVertexData(files[file].c_str(), &grid));
         auto fresh = std::make_unique<KrTerrain>();
         fresh->device = device;
-        ASSERT_TRUE(fresh->InstallGrid(grid));
+        if (!inPlace) {
+            ASSERT_TRUE(fresh->InstallGrid(grid));
+        }
         if (painting) {
             fresh->textures.push_back(new KrTextureEntry{NewTexture(), "p"});
             ASSERT_TRUE(fresh->AddSplatLayer(0));
@@ -96,7 +100,15 @@ public:
             fresh->baseMappingScale = 2.5f;
             fresh->selectedLayer = 0;
         }
-        history.ReplaceGrid(std::move(fresh), "불러오기", painting);
+        if (inPlace) {
+            std::string error;
+            ASSERT_TRUE(history.InstallGrid(KrStepKind::LoadGrid, grid,
+                                            painting ? std::move(fresh) : nullptr, "불러오기",
+                                            &error))
+                << error;
+        } else {
+            history.ReplaceGrid(std::move(fresh), "불러오기", painting);
+        }
     }
     // One frame seen from eye, with the pick ray over (x, z).
     void Frame(const D3DXVECTOR3& eye, float x = 0, float z = 0) {
@@ -293,7 +305,7 @@ TEST(EditHistory, RandomSequencesUndoAndRedoBitForBit) {
                 } else {
                     const bool painting = pick(2) == 0;
                     paintingLoads += painting;
-                    rig.Load(size_t(pick(2)), painting);
+                    rig.Load(size_t(pick(2)), painting, action % 2 == 0);
                 }
                 made(true, at);
             } else if (kind < 8) {
@@ -784,6 +796,132 @@ TEST(EditHistory, ReplacedHeightsAreOneStepBitForBit) {
     wrong->device = rig.device;
     heights[7] = std::numeric_limits<float>::infinity();
     EXPECT_FALSE(wrong->CopyGridWithHeights(t, heights.data()));
+}
+
+// A grid prepared without the device goes into the terrain itself: loads (with and without a
+// painting) and heights taken in make the same steps, bit for bit, as grids swapped in from a
+// terrain of their own, but a grid of the size there is written into the buffers there. A
+// refusal of the device leaves the terrain and the history as they were.
+TEST(EditHistory, GridsInstalledInPlaceAreTheSameStepsInTheSameBuffers) {
+    HistoryRig swapped, installed;
+    const std::string same = "/tmp/veldmark-history-" + std::to_string(getpid()) + "-65.mvd";
+    {
+        auto t = swapped.NewTerrain(65, 65, 10);
+        for (int32_t i = 0; i < t->info.numVertices; ++i)
+            t->vertices[i].y = float(i % 29) * 0.75f;
+        ASSERT_TRUE(t->SaveMapVertexData(same.c_str()));
+        swapped.files.push_back(same);
+    }
+    installed.files.push_back(same);
+    for (HistoryRig* rig : {&swapped, &installed}) {
+        rig->AddTexture();
+        ASSERT_TRUE(rig->history.AddSplatLayer(0, "레이어 추가"));
+        ASSERT_TRUE(rig->Stroke(0, 1, {D3DXVECTOR3(0, 0, 0)}, kOverview));
+        rig->terrain->selectedLayer = 0;
+        ASSERT_TRUE(rig->Stroke(1, 1, {D3DXVECTOR3(40, 0, 0)}, kOverview));
+    }
+    const auto alike = [&]() -> ::testing::AssertionResult {
+        const Snapshot a = swapped.Take(), b = installed.Take();
+        const KrTerrain &s = *swapped.terrain, &t = *installed.terrain;
+        const auto* sb = static_cast<MemoryVertexBuffer*>(s.vertexBuffer);
+        const auto* tb = static_cast<MemoryVertexBuffer*>(t.vertexBuffer);
+        if (a.w != b.w || a.d != b.d ||
+            std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * 32) != 0)
+            return ::testing::AssertionFailure() << "grids differ";
+        if (sb->data != tb->data)
+            return ::testing::AssertionFailure() << "vertex buffers differ";
+        if (a.texels != b.texels || a.layers != b.layers || a.selected != b.selected ||
+            a.base != b.base || a.baseScale != b.baseScale ||
+            a.textures.size() != b.textures.size())
+            return ::testing::AssertionFailure() << "paintings differ";
+        if (swapped.history.Position() != installed.history.Position() ||
+            swapped.history.StepCount() != installed.history.StepCount())
+            return ::testing::AssertionFailure() << "histories differ";
+        return ::testing::AssertionSuccess();
+    };
+    const auto both = [&](auto action) {
+        action(swapped, false);
+        action(installed, true);
+    };
+    ASSERT_TRUE(alike());
+
+    KrTerrain& t = *installed.terrain;
+    const auto buffers = [&] {
+        return std::tuple(t.vertexBuffer, t.indexBuffer,
+                          installed.device->Calls(DeviceOp::CreateVertexBuffer).size(),
+                          installed.device->Calls(DeviceOp::CreateIndexBuffer).size());
+    };
+    const auto before = buffers();
+    both([](HistoryRig& rig, bool inPlace) { rig.Load(2, false, inPlace); });
+    EXPECT_EQ(buffers(), before) << "the same size goes into the buffers there";
+    EXPECT_EQ(installed.terrain, &t);
+    EXPECT_EQ(installed.history.UndoStep()->kind, KrStepKind::LoadGrid);
+    ASSERT_TRUE(alike());
+    both([](HistoryRig& rig, bool) { rig.Frame(kOverview); });
+    both([](HistoryRig& rig, bool inPlace) { rig.Load(0, true, inPlace); });
+    EXPECT_EQ(t.info.vertsPerRow, 33);
+    ASSERT_TRUE(alike());
+    both([](HistoryRig& rig, bool) { rig.Frame(D3DXVECTOR3(200, 120, -100)); });
+
+    // Heights taken in on the same grid.
+    std::vector<float> heights(33 * 33);
+    for (size_t i = 0; i < heights.size(); ++i)
+        heights[i] = 10.0f * std::cos(0.2f * float(i));
+    both([&](HistoryRig& rig, bool inPlace) {
+        if (inPlace) {
+            KrTerrainGrid grid;
+            ASSERT_TRUE(PrepareGridWithHeights(rig.terrain->info, rig.terrain->vertices,
+                                               heights.data(), &grid));
+            ASSERT_TRUE(rig.history.InstallGrid(KrStepKind::ReplaceHeights, grid, nullptr,
+                                                "높이맵 가져오기"));
+        } else {
+            auto regridded = std::make_unique<KrTerrain>();
+            regridded->device = rig.device;
+            ASSERT_TRUE(regridded->CopyGridWithHeights(*rig.terrain, heights.data()));
+            rig.history.ReplaceHeights(std::move(regridded), "높이맵 가져오기");
+        }
+    });
+    ASSERT_TRUE(alike());
+
+    for (int i = 0; i < 5; ++i) {
+        both([](HistoryRig& rig, bool) {
+            rig.Frame(kOverview);
+            ASSERT_TRUE(rig.history.Undo());
+        });
+        ASSERT_TRUE(alike()) << "undo " << i;
+    }
+    for (int i = 0; i < 5; ++i) {
+        both([](HistoryRig& rig, bool) {
+            ASSERT_TRUE(rig.history.Redo());
+            rig.Frame(kAway);
+        });
+        ASSERT_TRUE(alike()) << "redo " << i;
+    }
+
+    // The device refuses: nothing changes, and the grid is still the caller's.
+    const Snapshot now = installed.Take();
+    const size_t steps = installed.history.StepCount();
+    ASSERT_EQ(t.info.vertsPerRow, 33);
+    using Failure = std::pair<bool DeviceFailures::*, size_t>; // and the file: 33² or 65²
+    for (auto [flag, file] :
+         {Failure{&DeviceFailures::lockBuffer, 0}, Failure{&DeviceFailures::lockBuffer, 2},
+          Failure{&DeviceFailures::createVertexBuffer, 2}}) {
+        {
+            KrTerrainGrid grid;
+            ASSERT_TRUE(PrepareMapVertexData(installed.files[file].c_str(), &grid));
+            const KrTerrainVertex* prepared = grid.vertices.get();
+            std::string error;
+            (*installed.device->failures).*flag = true;
+            EXPECT_FALSE(installed.history.InstallGrid(KrStepKind::LoadGrid, grid, nullptr,
+                                                       "불러오기", &error));
+            (*installed.device->failures).*flag = false;
+            EXPECT_FALSE(error.empty());
+            EXPECT_EQ(grid.vertices.get(), prepared);
+            EXPECT_TRUE(installed.Matches(now));
+            EXPECT_EQ(installed.history.StepCount(), steps);
+            EXPECT_TRUE(installed.history.CanUndo());
+        }
+    }
 }
 
 // A kept grid counts what it holds: the master array, the normal pass's counts and the
