@@ -2,6 +2,7 @@
 // brush outline and the present, finished on the GPU (Mesa's llvmpipe where there is none).
 #include "KrRenderer.h"
 #include "KrTerrain.h"
+#include "KrTerrainGrid.h"
 #include "gl_device.h"
 #include "gl_egl_surface.h"
 
@@ -123,6 +124,70 @@ void BM_GlFrame(benchmark::State& state) {
     state.counters["fps"] =
         benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
+
+// Putting a prepared grid in place on the interface thread (filling the vertex buffer) on the
+// GL device, wall time with the GL work finished: into the buffers of a terrain of the same
+// size (same 1) or into new ones (same 0). Also what a terrain holds per vertex there: its
+// own heap bytes (master array, work arrays, quadtree) beside the device's buffers.
+void BM_GlInstallGrid(benchmark::State& state) {
+    KrRenderer* r = Renderer();
+    if (!r) {
+        state.SkipWithError(("no EGL window: " + gWindowError).c_str());
+        return;
+    }
+    const int side = static_cast<int>(state.range(0));
+    const bool same = state.range(1) == 1;
+    auto* gl = dynamic_cast<GlDevice*>(r->device);
+    r->camera.Reset();
+    r->UpdateView();
+    KrTerrain terrain;
+    terrain.device = r->device;
+    terrain.lodThreshold = 5; // the map page's start-up level of detail
+    if (!terrain.Create(same ? side : 9, same ? side : 9, 10)) {
+        state.SkipWithError("terrain not made");
+        return;
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        KrTerrainGrid grid;
+        if (!PrepareGrid(side, side, 10, &grid))
+            state.SkipWithError("prepare failed");
+        auto fresh = std::make_unique<KrTerrain>();
+        fresh->device = r->device;
+        KrTerrain& target = same ? terrain : *fresh;
+        glFinish();
+        state.ResumeTiming();
+        if (!target.InstallGrid(grid))
+            state.SkipWithError("install failed");
+        glFinish();
+        state.PauseTiming();
+        grid = KrTerrainGrid{};
+        fresh.reset();
+        glFinish();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(state.iterations() * int64_t(side) * side * 32);
+    if (!same)
+        return;
+    // A few frames from the start pose, so the index storage holds what they drew.
+    for (int i = 0; i < 3; ++i) {
+        terrain.Update();
+        terrain.Render();
+    }
+    glFinish();
+    const double n = double(terrain.info.numVertices);
+    state.counters["buffer_B/vertex"] = double(gl->Stats().bufferBytesHeld) / n;
+    state.counters["terrain_B/vertex"] = double(terrain.HeldBytes()) / n;
+    state.counters["total_B/vertex"] =
+        (double(gl->Stats().bufferBytesHeld) + double(terrain.HeldBytes())) / n;
+}
+
+BENCHMARK(BM_GlInstallGrid)
+    ->ArgsProduct({{129, 1025, 2049, 4097}, {0, 1}})
+    ->ArgNames({"side", "same"})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 
 BENCHMARK(BM_GlFrame)
     ->ArgsProduct({{129, 257, 513}, {0, 4}, {3, 2}})

@@ -560,36 +560,94 @@ void BM_Memory(benchmark::State& state) {
     }
 }
 
-// A load as the editor makes it with its history attached: the file prepared, installed in a
-// terrain of its own, its grid swapped in as one step that keeps the old grid. The peak over
-// the terrain held before, and what terrain and step hold after, per vertex.
+// A load as the editor makes it with its history attached: the file prepared, then (kind 0,
+// as it was) installed in a terrain of its own whose grid is swapped in as one step, or (kind
+// 1, as the editor loads now) installed in the terrain itself as one step, into the buffers
+// there. Both steps keep the old grid. The peak over the terrain held before (heap and
+// resident), and what terrain and step hold after, per vertex.
 void BM_MemoryHistoryLoad(benchmark::State& state) {
     const int side = int(state.range(0));
+    const bool inPlace = state.range(1) == 1;
     const double n = double(side) * side;
     for (auto _ : state) {
         malloc_trim(0);
-        const int64_t heap0 = heap_meter::Live();
+        const int64_t heap0 = heap_meter::Live(), resident0 = heap_meter::Resident();
         Scene scene(side, StartPose, 5);
         KrTerrain* slot = &scene.terrain;
         KrEditHistory history;
         history.Attach(&slot);
         const int64_t held = heap_meter::Live() - heap0;
+        const int64_t resident = heap_meter::Resident() - resident0;
         const std::string path = FilePath();
         scene.terrain.SaveMapVertexData(path.c_str());
         heap_meter::ResetPeak();
+        heap_meter::ResetResidentPeak();
         KrTerrainGrid grid;
-        auto loaded = std::make_unique<KrTerrain>();
-        loaded->device = scene.terrain.device;
-        if (!PrepareMapVertexData(path.c_str(), &grid) || !loaded->InstallGrid(grid))
+        if (!PrepareMapVertexData(path.c_str(), &grid))
             state.SkipWithError("load failed");
-        history.ReplaceGrid(std::move(loaded), "load");
+        if (inPlace) {
+            if (!history.InstallGrid(KrStepKind::LoadGrid, grid, nullptr, "load"))
+                state.SkipWithError("install failed");
+        } else {
+            auto loaded = std::make_unique<KrTerrain>();
+            loaded->device = scene.terrain.device;
+            if (!loaded->InstallGrid(grid))
+                state.SkipWithError("install failed");
+            history.ReplaceGrid(std::move(loaded), "load");
+        }
         const int64_t peak = heap_meter::Peak() - heap0;
+        const int64_t residentPeak = heap_meter::ResidentPeak() - resident0;
         std::remove(path.c_str());
         state.counters["held_B_per_vertex"] = double(held) / n;
         state.counters["after_B_per_vertex"] = double(heap_meter::Live() - heap0) / n;
         state.counters["load_peak_x"] = double(peak) / double(held);
+        state.counters["load_resident_peak_x"] = double(residentPeak) / double(resident);
+        state.counters["load_peak_MiB"] = double(peak) / (1 << 20);
         history.Detach();
     }
+}
+
+// Putting a prepared grid in place on the interface thread: into a terrain of the same size,
+// whose buffers take it (same 1), or into a terrain of its own with new buffers (same 0).
+void BM_InstallGrid(benchmark::State& state) {
+    const int side = int(state.range(0));
+    const bool same = state.range(1) == 1;
+    Scene scene(same ? side : 9, StartPose, 5);
+    for (auto _ : state) {
+        state.PauseTiming();
+        KrTerrainGrid grid;
+        if (!PrepareGrid(side, side, 10, &grid))
+            state.SkipWithError("prepare failed");
+        auto fresh = std::make_unique<KrTerrain>();
+        fresh->device = scene.terrain.device;
+        KrTerrain& target = same ? scene.terrain : *fresh;
+        state.ResumeTiming();
+        if (!target.InstallGrid(grid))
+            state.SkipWithError("install failed");
+        state.PauseTiming();
+        grid = KrTerrainGrid{};
+        fresh.reset();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(state.iterations() * int64_t(side) * side * 32);
+}
+
+// What giving a save's worker a copy of the master array would cost, instead of leaving the
+// array alone while it writes: a new array written once from the terrain's.
+void BM_CopyForSave(benchmark::State& state) {
+    const int side = int(state.range(0));
+    Scene scene(side, StartPose, 5);
+    const size_t n = size_t(scene.terrain.info.numVertices);
+    for (auto _ : state) {
+        std::unique_ptr<KrTerrainVertex[]> copy(new KrTerrainVertex[n]);
+        std::memcpy(copy.get(), scene.terrain.vertices, n * sizeof(KrTerrainVertex));
+        benchmark::DoNotOptimize(copy.get());
+        benchmark::ClobberMemory();
+        state.PauseTiming();
+        copy.reset();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(state.iterations() * int64_t(n) * 32);
 }
 
 double Milliseconds(const std::chrono::steady_clock::time_point& since) {
@@ -633,7 +691,15 @@ BENCHMARK(BM_LoadFloor)->ArgsProduct({kBigSides})->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_Load)->ArgsProduct({kBigSides})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadOffGrid)->Arg(1025)->Arg(4097)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Memory)->ArgsProduct({{129, 1025, 2049, 4097}})->Iterations(1);
-BENCHMARK(BM_MemoryHistoryLoad)->Arg(1025)->Arg(4097)->Iterations(1);
+BENCHMARK(BM_MemoryHistoryLoad)
+    ->ArgsProduct({{1025, 4097}, {0, 1}})
+    ->ArgNames({"side", "in_place"})
+    ->Iterations(1);
+BENCHMARK(BM_InstallGrid)
+    ->ArgsProduct({kBigSides, {0, 1}})
+    ->ArgNames({"side", "same"})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CopyForSave)->Arg(1025)->Arg(4097)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FirstFrame)
     ->ArgsProduct({kBigSides, {0, 1}})
     ->ArgNames({"side", "load"})
