@@ -124,14 +124,21 @@ void ShowStatus(const QString& text) {
         frame->SetMessageText(text);
 }
 
-// A terrain of its own on device around a prepared grid: the device part of a new terrain
-// or a load, on the interface thread. Null with the reason in *error.
+// A terrain of its own on device around a prepared grid, to replace `replaced` (the device part
+// of a new terrain, on the interface thread). The terrain replaced is kept for undo without
+// its device buffers, so it hands them over: a grid of its size goes into them rather than
+// into a second set. Null with the reason in *error; `replaced` then keeps its buffers.
 std::unique_ptr<KrTerrain> TerrainWithGrid(IDirect3DDevice9* device, KrTerrainGrid& grid,
-                                           std::string* error) {
+                                           KrTerrain* replaced, std::string* error) {
     auto made = std::make_unique<KrTerrain>();
     made->device = device;
-    if (!made->InstallGrid(grid, error))
+    if (replaced)
+        made->SwapGridBuffers(*replaced);
+    if (!made->InstallGrid(grid, error)) {
+        if (replaced)
+            made->SwapGridBuffers(*replaced);
         return nullptr;
+    }
     return made;
 }
 
@@ -832,7 +839,7 @@ bool CTerrainMainView::ReplaceTerrainWithImported(int width, int depth,
         return false;
     }
     // Made before the old terrain goes, so a failure keeps the old one.
-    std::unique_ptr<KrTerrain> fresh = TerrainWithGrid(renderer->device, grid, error);
+    std::unique_ptr<KrTerrain> fresh = TerrainWithGrid(renderer->device, grid, terrain, error);
     if (!fresh)
         return false;
     InstallTerrain(std::move(fresh), true);
@@ -1026,7 +1033,7 @@ bool CTerrainMainView::NewTerrain(int width, int depth, int cellSpacing, std::st
     }
     std::unique_ptr<KrTerrain> fresh;
     if (renderer->device)
-        fresh = TerrainWithGrid(renderer->device, grid, nullptr);
+        fresh = TerrainWithGrid(renderer->device, grid, terrain, nullptr);
     if (!fresh) {
         if (error)
             *error = "그래픽 장치가 이 크기의 지형을 담지 못했습니다.";

@@ -186,6 +186,11 @@ public:
     // Exchanges the paintings (textures, base texture and scale, layers with their alpha
     // maps, the layer painted) of two terrains.
     void SwapPainting(KrTerrain& other);
+    // Exchanges the vertex and index buffers alone, as they are, with nothing else: for a
+    // terrain that is about to be kept without its buffers to hand them to the terrain that
+    // replaces it, whose InstallGrid fills them (or makes its own where the size differs).
+    // Exchanged back, both are as they were.
+    void SwapGridBuffers(KrTerrain& other);
     // Puts a grid's arrays in place with no device buffers, as a grid kept aside holds them
     // (RestoreGridBuffers makes them); the arrays this terrain had go back in grid. For a
     // terrain without buffers.

@@ -52,6 +52,11 @@ void KrTerrain::SwapPainting(KrTerrain& other) {
     std::swap(selectedLayer, other.selectedLayer);
 }
 
+void KrTerrain::SwapGridBuffers(KrTerrain& other) {
+    std::swap(vertexBuffer, other.vertexBuffer);
+    std::swap(indexBuffer, other.indexBuffer);
+}
+
 void KrTerrain::TakeGridArrays(KrTerrainGrid& grid) {
     ReleaseGridBuffers();
     std::swap(info, grid.info);

@@ -328,3 +328,36 @@ TEST_F(LongOperationTest, ResultsThroughTheWorkerAreThoseMadeDirectly) {
     EXPECT_EQ(looped.saved, direct.saved);
     EXPECT_EQ(looped.exported, direct.exported);
 }
+
+// The terrain a new one replaces is kept for undo without device buffers: a new terrain of its
+// size takes them over, and gives them back when the device fails.
+TEST_F(LongOperationTest, ANewTerrainOfTheSameSizeTakesOverTheBuffers) {
+    Raise();
+    KrTerrain* old = Terrain();
+    const std::vector<float> raised = Heights(old);
+    IDirect3DVertexBuffer9* buffer = old->vertexBuffer;
+    const auto holds = [](const KrTerrain* t) {
+        const auto& data = static_cast<MemoryVertexBuffer*>(t->vertexBuffer)->data;
+        return data.size() == size_t(t->info.numVertices) * 32 &&
+               std::memcmp(data.data(), t->vertices, data.size()) == 0;
+    };
+
+    Device()->failures->lockBuffer = true;
+    std::string error;
+    EXPECT_FALSE(view->NewTerrain(129, 129, 10, &error));
+    Device()->failures->lockBuffer = false;
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(Terrain(), old);
+    EXPECT_EQ(old->vertexBuffer, buffer);
+    QTest::qWait(50); // frames
+    EXPECT_TRUE(holds(old));
+
+    ASSERT_TRUE(view->NewTerrain(129, 129, 10));
+    EXPECT_NE(Terrain(), old);
+    EXPECT_EQ(Terrain()->vertexBuffer, buffer);
+    EXPECT_TRUE(holds(Terrain()));
+    frame->OnCmdMsg(ID_EDIT_UNDO);
+    ASSERT_EQ(Terrain(), old);
+    EXPECT_EQ(Heights(old), raised);
+    EXPECT_TRUE(holds(old));
+}
