@@ -210,6 +210,10 @@ CLongOperation::Outcome CLongOperation::Run(const QString& label, bool cancellab
     QApplication::restoreOverrideCursor();
     s.running = false;
     s.cancel = false;
+    // The idle loop slept through the work's last ticks; the result is drawn (and the
+    // terrain updated) without waiting for the next input.
+    if (CVeldmarkApp* app = CVeldmarkApp::Instance())
+        app->idle.Wake();
     if (QPointer<QWidget> window = s.closeAfter) {
         s.closeAfter = nullptr;
         QTimer::singleShot(0, window, [window] {
