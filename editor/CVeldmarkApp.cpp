@@ -75,6 +75,9 @@ bool CVeldmarkApp::InitInstance() {
 void CVeldmarkApp::ProcessCommandLine(const QStringList& arguments) {
     if (arguments.isEmpty() || !mainWnd || !mainWnd->document)
         return;
+    // One frame of the default terrain first: frames during the load show the terrain
+    // without updating it, and a terrain never updated has no triangles to show.
+    OnIdle(0);
     mainWnd->document->OpenAtStartUp(arguments.first());
 }
 
